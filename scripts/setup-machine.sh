@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Idempotent machine set-up: cross compilers, Wine (32 and 64 bit), widl, CMake, Xvfb, msitools.
+# Safe to run again; it only installs what is missing.
+set -euo pipefail
+
+need=()
+have_cmd() { command -v "$1" >/dev/null 2>&1; }
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+pkgs=(wine wine32:i386 wine64 mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+      mingw-w64-tools libwine-dev cmake xvfb xauth msitools wixl imagemagick googletest)
+for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
+
+if [ ${#need[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# The posix thread flavour of the cross compilers gives std::shared_mutex and std::thread.
+for t in i686 x86_64; do
+  have_cmd "$t-w64-mingw32-g++-posix" || { echo "missing $t-w64-mingw32-g++-posix" >&2; exit 1; }
+done
+have_cmd i686-w64-mingw32-widl || { echo "missing widl" >&2; exit 1; }
+have_cmd wine || { echo "missing wine" >&2; exit 1; }
+echo "machine ready"

@@ -1,0 +1,49 @@
+#include "com/dispatch.h"
+
+#include "com/error.h"
+
+#include <vector>
+
+namespace qvr {
+
+HRESULT TryInvoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::initializer_list<const VARIANT*> args,
+                  unique_variant* result) {
+    if (!target) return E_POINTER;
+    std::vector<VARIANT> reversed(args.size());
+    size_t i = args.size();
+    for (const VARIANT* a : args) reversed[--i] = *a;  // shallow: Invoke does not take ownership
+    DISPID putId = DISPID_PROPERTYPUT;
+    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+        params.rgdispidNamedArgs = &putId;
+        params.cNamedArgs = 1;
+    }
+    EXCEPINFO excep{};
+    UINT argErr = 0;
+    unique_variant local;
+    HRESULT hr = target->Invoke(id, IID_NULL, lcid, flags, &params, result ? result->put() : local.put(), &excep, &argErr);
+    if (hr == DISP_E_EXCEPTION) {
+        if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
+        if (excep.scode) hr = excep.scode;
+    }
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    return hr;
+}
+
+unique_variant Invoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::initializer_list<const VARIANT*> args) {
+    unique_variant result;
+    ThrowIfFailed(TryInvoke(target, id, flags, lcid, args, &result));
+    return result;
+}
+
+unique_variant GetPropertyByName(IDispatch* target, const wchar_t* name, LCID lcid) {
+    if (!target) ThrowIfFailed(E_POINTER);
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    ThrowIfFailed(target->GetIDsOfNames(IID_NULL, names, 1, lcid, &id));
+    return Invoke(target, id, DISPATCH_PROPERTYGET, lcid);
+}
+
+}  // namespace qvr

@@ -1,0 +1,256 @@
+#include "module/module.h"
+
+#include "com/dialogs.h"
+#include "com/dispatch.h"
+#include "module/excel_app.h"
+#include "server/comserver.h"
+#include "server/factory.h"
+
+#include <algorithm>
+#include <cwctype>
+
+namespace qvr {
+
+namespace {
+
+// Host application interfaces in the order they are tried; the first one answered decides.
+struct HostInterface {
+    GUID iid;
+    TqvrOfficeHostApp kind;
+};
+constexpr HostInterface kHostInterfaces[] = {
+    {{0x00020970, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, ohaWord},
+    {{0x000208D5, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, ohaExcel},
+    {{0x00063001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, ohaOutlook},
+    {{0x68CCE6C0, 0x6129, 0x101B, {0xAF, 0x4E, 0x00, 0xAA, 0x00, 0x3F, 0x0F, 0x07}}, ohaAccess},
+    {{0x00020AFF, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, ohaProject},
+    {{0x91493442, 0x5A91, 0x11CF, {0x87, 0x00, 0x00, 0xAA, 0x00, 0x60, 0x26, 0x3B}}, ohaPowerPoint},
+    {{0x04DF1014, 0x7007, 0x11D1, {0x83, 0xBC, 0x00, 0x60, 0x97, 0xAB, 0xE6, 0x75}}, ohaFrontPage},
+    {{0xD6D389CE, 0x1781, 0x47A0, {0x89, 0x84, 0x43, 0x49, 0x68, 0x7F, 0x65, 0xD6}}, ohaMapPoint},
+    {{0x000D0700, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, ohaVisio},
+    {{0x0002123E, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, ohaPublisher},
+    {{0x096CD72E, 0x0786, 0x11D1, {0x95, 0xFA, 0x00, 0x80, 0xC7, 0x8E, 0xE3, 0xBB}}, ohaInfoPath},
+    {{0x452AC71A, 0xB655, 0x4967, {0xA2, 0x08, 0xA4, 0xCC, 0x39, 0xDD, 0x79, 0x49}}, ohaOneNote},
+};
+
+constexpr uint32_t kOutlookExplorerBit = 1u << 23;  // msrOutlookExplorer in the 2007 ribbon set
+constexpr uint16_t kOutlookExplorer2010Bit = 1u << 0;  // msrOutlookExplorer2010
+
+[[noreturn]] void RaiseEmptyProperty(const wchar_t* name) {
+    throw EqvrError(FormatText(L"The %s property cannot be empty.", {name}), kErrEmptyProperty, ErrorKind::Ole, 0);
+}
+
+}  // namespace
+
+TqvrHostAppSet HostAppSetFromNames(const std::vector<std::wstring>& names) {
+    TqvrHostAppSet set;
+    for (const auto& n : names)
+        for (int i = 0; i < kHostCount; ++i)
+            if (_wcsicmp(n.c_str(), kHosts[i].enumerator) == 0) set.bits = static_cast<uint16_t>(set.bits | (1u << i));
+    return set;
+}
+
+std::vector<std::wstring> HostAppSetNames(TqvrHostAppSet set) {
+    std::vector<std::wstring> names;
+    for (int i = 0; i < kHostCount; ++i)
+        if (set.Contains(static_cast<TqvrOfficeHostApp>(i))) names.emplace_back(kHosts[i].enumerator);
+    return names;
+}
+
+TqvrCOMAddInModule::TqvrCOMAddInModule(TComponent* owner)
+    : TComponent(owner), FRegistry(std::make_unique<TRegistry>(HKEY_CURRENT_USER, KEY_ALL_ACCESS)) {}
+
+void TqvrCOMAddInModule::LoadStoredConfiguration() {
+    TComServer* server = TComServer::Instance();
+    HMODULE resources = server ? server->Module() : GetModuleHandleW(nullptr);
+    std::wstring resourceName = ClassName();
+    std::transform(resourceName.begin(), resourceName.end(), resourceName.begin(), towupper);
+    TFormReader::ReadRoot(*this, TFormReader::LoadResourceForm(resources, resourceName));
+    // Run-time references never come from stored data.
+    FICmdBars.Reset();
+    FCOMAddInClassInstance = nullptr;
+    FCOMAddInClassFactory = nullptr;
+    FAddInInstance.Reset();
+    FRibbonUI.Reset();
+    FCTPFactory.Reset();
+}
+
+TqvrCOMAddInModule::~TqvrCOMAddInModule() {
+    // 1. The registry accessor.
+    FRegistry.reset();
+    // 2. The host binding: event component first, then the application wrapper.
+    FHostEvents = nullptr;
+    delete std::exchange(FExcelApp, nullptr);
+    // 4. Office's references and the connection.
+    FRibbonUI.Reset();
+    FCTPFactory.Reset();
+    FICmdBars.Reset();
+    FCOMAddInClassInstance = nullptr;
+    FCOMAddInClassFactory = nullptr;
+    FAddInInstance.Reset();
+    FHostApp.reset();
+    // 7. The base destroys the owned components.
+}
+
+void TqvrCOMAddInModule::SetAddInName(const std::wstring& value) {
+    if (value.empty()) RaiseEmptyProperty(L"AddInName");
+    FAddInName = value;
+}
+
+void TqvrCOMAddInModule::SetSupportedApps(TqvrHostAppSet value) {
+    if (value.Empty()) RaiseEmptyProperty(L"SupportedApps");
+    FSupportedApps = value;
+}
+
+void TqvrCOMAddInModule::SetHandleShortcuts(bool value) { FHandleShortcuts = value; }
+
+void TqvrCOMAddInModule::SetStartFromScratch(uint32_t value) {
+    FStartFromScratch = value;
+    // msrOutlookExplorer and msrOutlookExplorer2010 name the same ribbon.
+    if (value & kOutlookExplorerBit)
+        FStartFromScratch2010 = static_cast<uint16_t>(FStartFromScratch2010 | kOutlookExplorer2010Bit);
+    else
+        FStartFromScratch2010 = static_cast<uint16_t>(FStartFromScratch2010 & ~kOutlookExplorer2010Bit);
+}
+
+void TqvrCOMAddInModule::SetStartFromScratch2010(uint16_t value) {
+    FStartFromScratch2010 = value;
+    if (value & kOutlookExplorer2010Bit)
+        FStartFromScratch |= kOutlookExplorerBit;
+    else
+        FStartFromScratch &= ~kOutlookExplorerBit;
+}
+
+std::wstring TqvrCOMAddInModule::RegistryKey() const {
+    return FCOMAddInClassFactory ? FCOMAddInClassFactory->GetRegKey(FHostType) : std::wstring();
+}
+
+void TqvrCOMAddInModule::SetHostApp(IDispatch* app) {
+    FHostApp = unique_variant::FromDispatch(app);
+}
+
+std::wstring TqvrCOMAddInModule::HostVersion() {
+    try {
+        if (FHostType == ohaExcel && FExcelApp) return FExcelApp->Version(LOCALE_USER_DEFAULT);
+    } catch (...) {
+    }
+    return L"9.0.0.0";
+}
+
+void TqvrCOMAddInModule::HandleError(const EqvrError& E) {
+    bool handled = false;
+    if (OnError) {
+        try {
+            OnError(E, handled);
+        } catch (...) {
+            handled = false;
+        }
+    }
+    if (!handled)
+        ShowMessageDialog(FormatText(L"%s error: the add-in has fired an exception.\r\n%s", {FAddInName, E.Message()}),
+                          L"Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+void TqvrCOMAddInModule::ReadHostMajorVersionFromExecutable() {
+    wchar_t path[262] = {};
+    GetModuleFileNameW(nullptr, path, 262);
+    std::wstring name = path;
+    size_t slash = name.find_last_of(L"\\/:");
+    if (slash != std::wstring::npos) name = name.substr(slash + 1);
+    if (_wcsicmp(name.c_str(), L"dllhost.exe") == 0) {
+        FHostMajorVersion = 14;
+        return;
+    }
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path, &ignored);
+    if (!size) return;
+    std::vector<BYTE> data(size);
+    if (!GetFileVersionInfoW(path, 0, size, data.data())) return;
+    VS_FIXEDFILEINFO* info = nullptr;
+    UINT len = 0;
+    if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info) return;
+    FHostMajorVersion = static_cast<int32_t>(HIWORD(info->dwFileVersionMS));
+}
+
+void TqvrCOMAddInModule::BindHost() {
+    if (FHostApp.vt != VT_DISPATCH || !FHostApp.pdispVal) return;
+    for (const auto& host : kHostInterfaces) {
+        Microsoft::WRL::ComPtr<IUnknown> answered;
+        if (FAILED(FHostApp.pdispVal->QueryInterface(host.iid, reinterpret_cast<void**>(answered.GetAddressOf()))) ||
+            !answered)
+            continue;
+        FHostType = host.kind;
+        if (host.kind != ohaExcel) return;  // other hosts are not served by this framework build
+
+        Microsoft::WRL::ComPtr<IDispatch> app;
+        ThrowIfFailed(answered.As(&app));
+        FExcelApp = new TExcelApplication(nullptr);
+        FExcelApp->ConnectTo(app.Get());
+        ReadHostMajorVersionFromExecutable();
+        if (FHostMajorVersion > 11) FIsRibbon = true;
+        BindHostEvents(app.Get());
+        return;
+    }
+}
+
+void TqvrCOMAddInModule::BindHostEvents(IDispatch*) {}
+
+void TqvrCOMAddInModule::ReadOfficeColorSchemeAtStartup() {}
+
+void TqvrCOMAddInModule::ReadProperty(const FormProperty& p) {
+    const std::wstring& n = p.name;
+    auto is = [&](const wchar_t* name) { return _wcsicmp(n.c_str(), name) == 0; };
+    if (is(L"AddInName")) SetAddInName(p.value.AsString());
+    else if (is(L"Description")) Description = p.value.AsString();
+    else if (is(L"DisplayAlerts")) DisplayAlerts = p.value.AsBoolean();
+    else if (is(L"LoadBehavior")) LoadBehavior = static_cast<int32_t>(p.value.AsInteger());
+    else if (is(L"RegisterForAllUsers")) RegisterForAllUsers = p.value.AsBoolean();
+    else if (is(L"SupportedApps")) SetSupportedApps(HostAppSetFromNames(p.value.members));
+    else if (is(L"XLAutomationAddIn")) XLAutomationAddIn = p.value.AsBoolean();
+    else if (is(L"HandleShortcuts")) FHandleShortcuts = p.value.AsBoolean();
+    else if (is(L"Namespace")) Namespace = p.value.AsString();
+    else if (is(L"TaskPanes")) FTaskPanesStored = true;  // custom task panes: none are built
+    else if (is(L"OldCreateOrder")) FOldCreateOrder = p.value.AsBoolean();
+    else if (is(L"Height")) FDesignHeight = p.value.AsInteger();
+    else if (is(L"Width")) FDesignWidth = p.value.AsInteger();
+    else if (is(L"OnAddInInitialize")) OnAddInInitialize = BindEvent<TNotifyEvent>(p);
+    else if (is(L"OnAddInStartupComplete")) OnAddInStartupComplete = BindEvent<TNotifyEvent>(p);
+    else if (is(L"OnAddInBeginShutdown")) OnAddInBeginShutdown = BindEvent<TNotifyEvent>(p);
+    else if (is(L"OnAddInFinalize")) OnAddInFinalize = BindEvent<TNotifyEvent>(p);
+    else if (is(L"OnAfterAddinRegister")) OnAfterAddinRegister = BindEvent<TNotifyEvent>(p);
+    else if (is(L"OnBeforeAddinUnregister")) OnBeforeAddinUnregister = BindEvent<TNotifyEvent>(p);
+    else if (is(L"OnError")) OnError = BindEvent<TqvrOnError>(p);
+    else if (is(L"OnRibbonBeforeCreate")) OnRibbonBeforeCreate = BindEvent<TqvrRibbonBeforeCreateEvent>(p);
+    else if (is(L"OnRibbonBeforeLoad")) OnRibbonBeforeLoad = BindEvent<TqvrRibbonBeforeLoadEvent>(p);
+    else if (is(L"OnRibbonLoaded")) OnRibbonLoaded = BindEvent<TqvrRibbonLoadedEvent>(p);
+    else if (is(L"OnOfficeColorSchemeChanged")) OnOfficeColorSchemeChanged = BindEvent<TqvrOfficeColorSchemeChanged>(p);
+    else if (is(L"OnBeforeDisplayAlerts")) OnBeforeDisplayAlerts = BindEvent<TqvrBeforeDisplayAlertsEvent>(p);
+    else if (is(L"OnSendMessage")) OnSendMessage = BindEvent<TqvrSendMessageEvent>(p);
+    else if (is(L"OnKeyDown")) OnKeyDown = BindEvent<TqvrKeyDownEventHandler>(p);
+    else ThrowUnknownProperty(n);
+}
+
+void TqvrCOMAddInModule::WriteProperties(std::vector<FormProperty>& out) const {
+    // Values equal to the defaults are not stored.
+    if (FOldCreateOrder) out.push_back({L"OldCreateOrder", FormValue::Boolean(true)});
+    if (!FAddInName.empty()) out.push_back({L"AddInName", FormValue::String(FAddInName)});
+    if (!Description.empty()) out.push_back({L"Description", FormValue::String(Description)});
+    if (DisplayAlerts) out.push_back({L"DisplayAlerts", FormValue::Boolean(true)});
+    if (LoadBehavior != 3) out.push_back({L"LoadBehavior", FormValue::Integer(LoadBehavior)});
+    if (RegisterForAllUsers) out.push_back({L"RegisterForAllUsers", FormValue::Boolean(true)});
+    if (!(FSupportedApps == TqvrHostAppSet{ohaExcel}))
+        out.push_back({L"SupportedApps", FormValue::Set(HostAppSetNames(FSupportedApps))});
+    if (XLAutomationAddIn) out.push_back({L"XLAutomationAddIn", FormValue::Boolean(true)});
+    if (FHandleShortcuts) out.push_back({L"HandleShortcuts", FormValue::Boolean(true)});
+    if (!Namespace.empty()) out.push_back({L"Namespace", FormValue::String(Namespace)});
+    if (FTaskPanesStored) {
+        FormValue panes;
+        panes.kind = FormValue::Kind::Collection;
+        out.push_back({L"TaskPanes", panes});
+    }
+    if (FDesignHeight) out.push_back({L"Height", FormValue::Integer(FDesignHeight)});
+    if (FDesignWidth) out.push_back({L"Width", FormValue::Integer(FDesignWidth)});
+    WriteEventBindings(out);
+}
+
+}  // namespace qvr

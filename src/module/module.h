@@ -1,0 +1,211 @@
+// The add-in module: the component that owns an add-in's components and settings, knows its
+// host, fires the add-in's life-cycle events and is where every part of the add-in reports an
+// error.
+#pragma once
+
+#include "com/component.h"
+#include "com/error.h"
+#include "com/handles.h"
+#include "com/office.h"
+#include "com/registry.h"
+#include "module/types.h"
+
+#include <wrl/client.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qvr {
+
+class TqvrAddin;
+class TqvrFactory;
+class TExcelApplication;
+class TqvrCOMAddInModule;
+
+// Method-reference events of the module.
+using TNotifyEvent = std::function<void(TObject* Sender)>;
+using TqvrOnError = std::function<void(const EqvrError& E, bool& Handled)>;
+using TqvrRibbonBeforeCreateEvent = std::function<void(TObject* Sender, const std::wstring& RibbonID)>;
+using TqvrRibbonBeforeLoadEvent = std::function<void(TObject* Sender, const std::wstring& RibbonID, std::wstring& Xml)>;
+using TqvrRibbonLoadedEvent = std::function<void(TObject* Sender, IRibbonUI* RibbonUI)>;
+using TqvrOfficeColorSchemeChanged = std::function<void(TObject* Sender, TqvrOfficeColorScheme Theme)>;
+using TqvrBeforeDisplayAlertsEvent = std::function<void(TObject* Sender, TqvrHostAppSet HostApplications, bool& Handled)>;
+using TqvrSendMessageEvent = std::function<void(TObject* Sender, UINT Msg, WPARAM wParam, LPARAM lParam)>;
+using TqvrOnCallBack = std::function<void(const std::wstring& key, int i1, int i2, int i3, const std::wstring& s1,
+                                          const std::wstring& s2, const std::wstring& s3)>;
+
+// Key press report of the keyboard hook.
+struct TqvrKeyDownEventArgs {
+    WPARAM KeyCode = 0;
+    bool Ctrl = false;
+    bool Alt = false;
+    bool Shift = false;
+    bool Handled = false;
+};
+using TqvrKeyDownEventHandler = std::function<void(TObject* Sender, TqvrKeyDownEventArgs& E)>;
+
+// The module classes that a factory can create: normal construction followed by loading the
+// class's stored configuration.
+using TqvrModuleClass = std::unique_ptr<TqvrCOMAddInModule> (*)(TComponent* owner);
+
+class TqvrCOMAddInModule : public TComponent {
+public:
+    // Defaults constructor: sets every default and creates the owned objects; loads nothing.
+    explicit TqvrCOMAddInModule(TComponent* owner);
+    ~TqvrCOMAddInModule() override;
+    std::wstring ClassName() const override { return L"TqvrCOMAddInModule"; }
+
+    // Normal construction of a module class: defaults, the class's stored configuration (RCDATA
+    // resource named after the class, upper case), then the run-time references cleared.
+    template <typename T>
+    static std::unique_ptr<TqvrCOMAddInModule> Create(TComponent* owner) {
+        auto m = std::make_unique<T>(owner);
+        m->LoadStoredConfiguration();
+        return m;
+    }
+    void LoadStoredConfiguration();
+
+    // ---- published properties (stored configuration names) ----
+    const std::wstring& AddInName() const { return FAddInName; }
+    void SetAddInName(const std::wstring& value);
+    std::wstring Description;
+    bool DisplayAlerts = false;
+    int32_t LoadBehavior = 3;
+    bool RegisterForAllUsers = false;
+    TqvrHostAppSet SupportedApps() const { return FSupportedApps; }
+    void SetSupportedApps(TqvrHostAppSet value);
+    bool XLAutomationAddIn = false;
+    bool HandleShortcuts() const { return FHandleShortcuts; }
+    void SetHandleShortcuts(bool value);
+    TqvrKeyDownEventHandler OnKeyDown;
+    TqvrOnError OnError;
+    TNotifyEvent OnAddInInitialize;
+    TNotifyEvent OnAddInStartupComplete;
+    TNotifyEvent OnAddInBeginShutdown;
+    TNotifyEvent OnAddInFinalize;
+    TNotifyEvent OnAfterAddinRegister;
+    TNotifyEvent OnBeforeAddinUnregister;
+    std::wstring Namespace;
+    uint32_t StartFromScratch() const { return FStartFromScratch; }
+    void SetStartFromScratch(uint32_t value);
+    uint16_t StartFromScratch2010() const { return FStartFromScratch2010; }
+    void SetStartFromScratch2010(uint16_t value);
+    TqvrRibbonBeforeCreateEvent OnRibbonBeforeCreate;
+    TqvrRibbonBeforeLoadEvent OnRibbonBeforeLoad;
+    TqvrRibbonLoadedEvent OnRibbonLoaded;
+    TqvrOfficeColorSchemeChanged OnOfficeColorSchemeChanged;
+    TqvrBeforeDisplayAlertsEvent OnBeforeDisplayAlerts;
+    TqvrSendMessageEvent OnSendMessage;
+
+    // ---- public read-only properties ----
+    TqvrAddin* COMAddInClassInstance() const { return FCOMAddInClassInstance; }
+    TqvrFactory* COMAddInClassFactory() const { return FCOMAddInClassFactory; }
+    std::wstring RegistryKey() const;
+    TRegistry& Registry() { return *FRegistry; }
+    const VARIANT& HostApp() const { return FHostApp; }
+    TqvrOfficeHostApp HostType() const { return FHostType; }
+    COMAddIn* AddInInstance() const { return FAddInInstance.Get(); }
+    TqvrStartMode StartMode() const { return FStartMode; }
+    TqvrHostStartMode HostStartMode() const { return FHostStartMode; }
+    TExcelApplication* ExcelApp() const { return FExcelApp; }
+    TqvrOfficeColorScheme OfficeColorScheme() const { return FOfficeColorScheme; }
+    std::wstring HostVersion();
+    int32_t HostMajorVersion() const { return FHostMajorVersion; }
+    IRibbonUI* RibbonUI() const { return FRibbonUI.Get(); }
+    bool IsRibbon() const { return FIsRibbon; }
+
+    // ---- error report and event firing ----
+    // OnError, else the modal error dialog.
+    void HandleError(const EqvrError& E);
+    // Calls an assigned handler; a framework error it raises goes to the error report and the
+    // caller carries on.
+    template <typename Handler, typename... Args>
+    void Fire(const Handler& handler, Args&&... args) {
+        if (!handler) return;
+        try {
+            handler(std::forward<Args>(args)...);
+        } catch (const std::exception&) {
+            HandleError(CurrentError());
+        }
+    }
+
+    // ---- host recognition and binding (once per module, from start-up) ----
+    void BindHost();
+    // The host's major version taken from the process's executable (14 in the COM surrogate);
+    // unchanged when the executable has no readable version.
+    void ReadHostMajorVersionFromExecutable();
+
+    // Start-up reading of the Office colour scheme into OfficeColorScheme.
+    void ReadOfficeColorSchemeAtStartup();
+
+    // The connection object's view of the module.
+    void SetConnection(TqvrAddin* instance, TqvrFactory* factory) {
+        FCOMAddInClassInstance = instance;
+        FCOMAddInClassFactory = factory;
+    }
+    void SetHostApp(IDispatch* app);
+    void SetHostType(TqvrOfficeHostApp type) { FHostType = type; }
+    void SetHostMajorVersion(int32_t v) { FHostMajorVersion = v; }
+    void SetIsRibbon(bool v) { FIsRibbon = v; }
+    void SetHostStartMode(TqvrHostStartMode mode) { FHostStartMode = mode; }
+    void SetAddInInstance(COMAddIn* instance) { FAddInInstance = instance; }
+    void SetStartMode(TqvrStartMode mode) { FStartMode = mode; }
+    void SetOfficeColorScheme(TqvrOfficeColorScheme scheme) { FOfficeColorScheme = scheme; }
+    void SetCommandBars(_CommandBars* bars) { FICmdBars = bars; }
+    void SetCTPFactory(ICTPFactory* factory) { FCTPFactory = factory; }
+    ICTPFactory* CTPFactory() const { return FCTPFactory.Get(); }
+    void SetRibbonUI(IRibbonUI* ui) { FRibbonUI = ui; }
+    int32_t& StartupCompleteCounter() { return FStartupCompleteCounter; }
+    const TqvrOnCallBack& OnCallBack() const { return FOnCallBack; }
+
+    // Stored configuration of the module's own published properties.
+    void ReadProperty(const FormProperty& property) override;
+    void WriteProperties(std::vector<FormProperty>& out) const override;
+
+protected:
+    // Connects the module's host event component (the first of its components that handles
+    // Excel's application events) to Excel's application object.
+    virtual void BindHostEvents(IDispatch* application);
+
+    // ---- fields (declared order as the framework keeps them) ----
+    Microsoft::WRL::ComPtr<_CommandBars> FICmdBars;
+    TComponent* FHostEvents = nullptr;  // one of the module's own components
+    Microsoft::WRL::ComPtr<IRibbonUI> FRibbonUI;
+    Microsoft::WRL::ComPtr<ICTPFactory> FCTPFactory;
+    bool FIsRibbon = false;
+    int32_t FStartupCompleteCounter = 0;
+    int32_t FHostMajorVersion = 0;
+    std::wstring FOfficeXMLNS;
+    TqvrOnCallBack FOnCallBack;
+
+private:
+    std::wstring FAddInName;
+    TqvrHostAppSet FSupportedApps{ohaExcel};
+    bool FHandleShortcuts = false;
+    uint32_t FStartFromScratch = 0;
+    uint16_t FStartFromScratch2010 = 0;
+    TqvrAddin* FCOMAddInClassInstance = nullptr;
+    TqvrFactory* FCOMAddInClassFactory = nullptr;
+    std::unique_ptr<TRegistry> FRegistry;
+    unique_variant FHostApp;
+    TqvrOfficeHostApp FHostType = ohaExcel;
+    Microsoft::WRL::ComPtr<COMAddIn> FAddInInstance;
+    TqvrStartMode FStartMode = smFirstStart;
+    TqvrHostStartMode FHostStartMode = hsmUnknown;
+    TExcelApplication* FExcelApp = nullptr;  // owned
+    TqvrOfficeColorScheme FOfficeColorScheme = TqvrOfficeColorScheme::Unknown;
+    // Stored for the designer only.
+    bool FOldCreateOrder = false;
+    int64_t FDesignHeight = 0;
+    int64_t FDesignWidth = 0;
+    bool FTaskPanesStored = false;
+};
+
+// Names of the published host kinds (for stored sets).
+TqvrHostAppSet HostAppSetFromNames(const std::vector<std::wstring>& names);
+std::vector<std::wstring> HostAppSetNames(TqvrHostAppSet set);
+
+}  // namespace qvr

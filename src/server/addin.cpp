@@ -1,0 +1,319 @@
+#include "server/addin.h"
+
+#include "com/dispatch.h"
+#include "com/error.h"
+#include "com/handles.h"
+#include "module/excel_app.h"
+#include "server/comserver.h"
+#include "server/factory.h"
+
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cwctype>
+
+using Microsoft::WRL::ComPtr;
+
+namespace qvr {
+
+namespace {
+
+// Element 1 of Office's custom array, as the way the host was started; anything unreadable
+// leaves hsmUnknown.
+TqvrHostStartMode HostStartModeFromCustom(SAFEARRAY** custom) {
+    if (!custom || !*custom) return hsmUnknown;
+    VARTYPE vt = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(*custom, &vt)) || vt != VT_VARIANT || SafeArrayGetDim(*custom) != 1)
+        return hsmUnknown;
+    LONG index = 1;
+    unique_variant element;
+    if (FAILED(SafeArrayGetElement(*custom, &index, element.put()))) return hsmUnknown;
+    if (FAILED(VariantChangeType(&element, &element, 0, VT_I4))) return hsmUnknown;
+    if (element.lVal < hsmUnknown || element.lVal > hsmProgrammatically) return hsmUnknown;
+    return static_cast<TqvrHostStartMode>(element.lVal);
+}
+
+std::wstring Upper(std::wstring s) {
+    std::transform(s.begin(), s.end(), s.begin(), towupper);
+    return s;
+}
+
+}  // namespace
+
+TqvrAddin::TqvrAddin(TqvrFactory& factory) : factory_(factory) {
+    factory_.ComServer().CountObject();
+    FConnectionsCount = 0;
+}
+
+TqvrAddin::~TqvrAddin() {
+    FAddInModule.reset();
+    if (factory_.FAddInInstance == this) factory_.FAddInInstance = nullptr;
+    factory_.ComServer().UncountObject();
+}
+
+template <typename Body>
+HRESULT TqvrAddin::Boundary(Body&& body) noexcept {
+    return ComBoundary(factory_.ErrorIID(), factory_.ProgID(), std::forward<Body>(body));
+}
+
+// ---- IUnknown ----
+
+void* TqvrAddin::QueryOwnInterface(REFIID) { return nullptr; }
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    void* found = QueryOwnInterface(riid);
+    if (!found) {
+        if (IsEqualIID(riid, __uuidof(ICustomTaskPaneConsumer)))
+            found = static_cast<ICustomTaskPaneConsumer*>(this);
+        else if (IsEqualIID(riid, __uuidof(IRibbonExtensibility)))
+            found = static_cast<IRibbonExtensibility*>(this);
+        else if (IsEqualIID(riid, __uuidof(IExtensionEvent)))
+            found = static_cast<IExtensionEvent*>(this);
+        else if (IsEqualIID(riid, __uuidof(IDTExtensibility2)))
+            found = static_cast<IDTExtensibility2*>(this);
+        else if (IsEqualIID(riid, IID_IDispatch))
+            found = static_cast<IDTExtensibility2*>(this);
+        else if (IsEqualIID(riid, IID_IProvideClassInfo))
+            found = static_cast<IProvideClassInfo*>(this);
+        else if (IsEqualIID(riid, IID_ISupportErrorInfo))
+            found = static_cast<ISupportErrorInfo*>(this);
+        else if (IsEqualIID(riid, IID_IUnknown))
+            found = Identity();
+    }
+    *ppv = found;
+    if (!found) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE TqvrAddin::AddRef() { return static_cast<ULONG>(++refCount_); }
+
+ULONG STDMETHODCALLTYPE TqvrAddin::Release() {
+    LONG n = --refCount_;
+    if (n == 0) delete this;
+    return static_cast<ULONG>(n);
+}
+
+// ---- IDispatch: type information from the coclass's type library ----
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::GetTypeInfoCount(UINT* count) {
+    if (!count) return E_POINTER;
+    *count = 1;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return Boundary([&] { return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), info); });
+}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (!names || !ids) return E_POINTER;
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = GetTypeInfo(0, 0, &info);
+    if (FAILED(hr)) return hr;
+    return DispGetIDsOfNames(info.Get(), names, count, ids);
+}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                            EXCEPINFO* excep, UINT* argErr) {
+    ComPtr<ITypeInfo> info;
+    HRESULT hr = GetTypeInfo(0, 0, &info);
+    if (FAILED(hr)) return hr;
+    return DispInvoke(static_cast<IDTExtensibility2*>(this), info.Get(), id, flags, params, result, excep, argErr);
+}
+
+// ---- IDTExtensibility2 ----
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::OnConnection(IDispatch* Application, LONG ConnectMode, IDispatch* AddInInst,
+                                                  SAFEARRAY** custom) {
+    // Counted first; a failure later on does not undo it.
+    ++FConnectionsCount;
+    return Boundary([&] {
+        if (FAddInModule) return S_OK;
+        FAddInModule = factory_.ModuleClass()(nullptr);
+        FAddInModule->SetHostApp(Application);
+        FAddInModule->SetConnection(this, &factory_);
+        FAddInModule->SetHostStartMode(HostStartModeFromCustom(custom));
+
+        // Loaded while the host runs: the host will not call OnStartupComplete.
+        if (ConnectMode != office::ext_cm_Startup) DoStartupComplete(custom);
+
+        if (AddInInst) {
+            ComPtr<COMAddIn> instance;
+            if (SUCCEEDED(AddInInst->QueryInterface(__uuidof(COMAddIn), reinterpret_cast<void**>(instance.GetAddressOf()))) &&
+                instance) {
+                FAddInModule->SetAddInInstance(instance.Get());
+                // The host's add-in collection then hands this object to whoever asks for it.
+                ThrowIfFailed(instance->put_Object(static_cast<IDTExtensibility2*>(this)));
+            }
+        }
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::OnStartupComplete(SAFEARRAY** custom) {
+    return Boundary([&] {
+        DoStartupComplete(custom);
+        return S_OK;
+    });
+}
+
+void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
+    if (FConnectionsCount > 1 || !FAddInModule) return;
+    TqvrCOMAddInModule& m = *FAddInModule;
+    if (++m.StartupCompleteCounter() > 1) return;
+    if (m.ExcelApp()) return;
+
+    m.BindHost();
+
+    // The add-in's own key stays open for the add-in until the last disconnection.
+    m.Registry().SetRootKey(HKEY_CURRENT_USER);
+    m.Registry().OpenKey(m.RegistryKey(), true);
+
+    ReadStartMode();
+    m.ReadOfficeColorSchemeAtStartup();
+
+    // The host's command bars, for legacy command bars; any failure leaves them unset.
+    try {
+        const VARIANT& host = m.HostApp();
+        if (host.vt == VT_DISPATCH && host.pdispVal) {
+            unique_variant bars = GetPropertyByName(host.pdispVal, L"CommandBars");
+            ComPtr<_CommandBars> commandBars;
+            if (bars.vt == VT_DISPATCH && bars.pdispVal &&
+                SUCCEEDED(bars.pdispVal->QueryInterface(__uuidof(_CommandBars),
+                                                        reinterpret_cast<void**>(commandBars.GetAddressOf()))))
+                m.SetCommandBars(commandBars.Get());
+        }
+    } catch (...) {
+    }
+
+    m.Fire(m.OnAddInInitialize, &m);
+    // Legacy command bars and custom task panes: this framework build defines none.
+    m.Fire(m.OnAddInStartupComplete, &m);
+
+    if (m.StartMode() == smFirstStart) {
+        TRegistry reg(HKEY_CURRENT_USER);
+        if (reg.OpenKey(m.RegistryKey(), true)) reg.WriteString(L"QVRStartMode", L"NORMAL");
+    }
+
+    InstallHostEventRelays();
+    CreateWindowsAndHooks();
+}
+
+void TqvrAddin::ReadStartMode() {
+    TqvrCOMAddInModule& m = *FAddInModule;
+    TRegistry reg(HKEY_CURRENT_USER);
+    if (!reg.OpenKey(m.RegistryKey(), true)) return;
+    if (!reg.ValueExists(L"QVRStartMode")) {
+        m.SetStartMode(smFirstStart);
+        return;
+    }
+    std::wstring mode = Upper(reg.ReadString(L"QVRStartMode"));
+    if (mode == L"UNINSTALL")
+        m.SetStartMode(smUninstall);
+    else if (mode == L"NORMAL")
+        m.SetStartMode(smNormal);
+    else if (mode == L"FIRSTSTART")
+        m.SetStartMode(smFirstStart);
+    else
+        m.SetStartMode(smUnrecognized);
+}
+
+void TqvrAddin::InstallHostEventRelays() {}
+
+void TqvrAddin::CreateWindowsAndHooks() {}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::OnBeginShutdown(SAFEARRAY** custom) {
+    return Boundary([&] {
+        DoBeginShutdown(custom);
+        return S_OK;
+    });
+}
+
+void TqvrAddin::DoBeginShutdown(SAFEARRAY**) {
+    if (!FAddInModule || FConnectionsCount > 1) return;
+    if (!FDoNotRaiseShutdownEvents) FAddInModule->Fire(FAddInModule->OnAddInBeginShutdown, FAddInModule.get());
+}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY** custom) {
+    --FConnectionsCount;
+    return Boundary([&] {
+        if (!FAddInModule || FConnectionsCount > 0) return S_OK;
+        // The module goes whatever happens below; a failure is reported after the clean-up.
+        struct CleanUp {
+            TqvrAddin& self;
+            ~CleanUp() {
+                self.FAddInModule->Registry().CloseKey();
+                self.FAddInModule.reset();
+            }
+        } cleanUp{*this};
+
+        TqvrCOMAddInModule& m = *FAddInModule;
+        if (RemoveMode != office::ext_dm_HostShutdown) {
+            DoBeginShutdown(custom);
+            // Legacy command-bar state kept under the add-in key.
+            TRegistry reg(HKEY_CURRENT_USER);
+            std::wstring key = m.RegistryKey();
+            for (const wchar_t* sub : {L"\\CommandBars", L"\\Controls"})
+                if (reg.KeyExists(key + sub)) reg.DeleteKeyTree(key + sub);
+        }
+        if (!FDoNotRaiseShutdownEvents) m.Fire(m.OnAddInFinalize, &m);
+        return S_OK;
+    });
+}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::OnAddInsUpdate(SAFEARRAY**) { return S_OK; }
+
+// ---- IRibbonExtensibility ----
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR, BSTR* RibbonXml) {
+    if (!RibbonXml) return E_POINTER;
+    *RibbonXml = nullptr;
+    return Boundary([&] {
+        *RibbonXml = SysAllocString(L"");
+        return S_OK;
+    });
+}
+
+// ---- ICustomTaskPaneConsumer ----
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::CTPFactoryAvailable(ICTPFactory* CTPFactoryInst) {
+    return Boundary([&] {
+        if (FAddInModule) FAddInModule->SetCTPFactory(CTPFactoryInst);
+        // Task pane instances would be created here once start-up has run; none are defined.
+        return S_OK;
+    });
+}
+
+// ---- IProvideClassInfo, ISupportErrorInfo ----
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::GetClassInfo(ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    ComPtr<ITypeInfo> classInfo = factory_.ClassInfo();
+    *info = classInfo.Detach();
+    return *info ? S_OK : E_UNEXPECTED;
+}
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::InterfaceSupportsErrorInfo(REFIID riid) {
+    ComPtr<IUnknown> probe;
+    return SUCCEEDED(QueryInterface(riid, reinterpret_cast<void**>(probe.GetAddressOf()))) ? S_OK : S_FALSE;
+}
+
+// ---- IExtensionEvent ----
+
+HRESULT STDMETHODCALLTYPE TqvrAddin::ExtensionEvent(const wchar_t* key, int i1, int i2, int i3, const wchar_t* s1,
+                                                    const wchar_t* s2, const wchar_t* s3) {
+    return Boundary([&] {
+        if (FAddInModule && FAddInModule->OnCallBack()) {
+            auto text = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
+            FAddInModule->OnCallBack()(text(key), i1, i2, i3, text(s1), text(s2), text(s3));
+        }
+        return S_OK;
+    });
+}
+
+}  // namespace qvr

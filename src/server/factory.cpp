@@ -1,0 +1,129 @@
+#include "server/factory.h"
+
+#include "com/dialogs.h"
+#include "com/error.h"
+#include "com/handles.h"
+#include "server/addin.h"
+#include "server/comserver.h"
+
+namespace qvr {
+
+TqvrFactory& TqvrFactory::Create(TComServer& server, TComObjectCreator objectClass, REFCLSID clsid,
+                                 TqvrModuleClass moduleClass) {
+    std::unique_ptr<TqvrFactory> factory(new TqvrFactory(server, objectClass, clsid, moduleClass));
+    TqvrFactory& ref = *factory;
+    server.AddFactory(std::move(factory));
+    return ref;
+}
+
+TqvrFactory::TqvrFactory(TComServer& server, TComObjectCreator objectClass, REFCLSID clsid,
+                         TqvrModuleClass moduleClass)
+    : server_(server), objectClass_(objectClass), clsid_(clsid), FModuleClass(moduleClass) {
+    // Class name and description come from the coclass's entry in the type library; its default
+    // dispatch interface is the interface named in error information.
+    ITypeLib* lib = server.TypeLib();
+    Microsoft::WRL::ComPtr<ITypeInfo> info;
+    wchar_t guidText[40] = {};
+    StringFromGUID2(clsid, guidText, 40);
+    if (FAILED(lib->GetTypeInfoOfGuid(clsid, &info)))
+        throw EqvrError(FormatText(L"Incorrect type information for class %s", {guidText}));
+    unique_bstr name, doc;
+    info->GetDocumentation(MEMBERID_NIL, name.put(), doc.put(), nullptr, nullptr);
+    className_ = name.str();
+    description_ = doc.str();
+
+    TYPEATTR* attr = nullptr;
+    bool found = false;
+    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+        for (UINT i = 0; i < attr->cImplTypes && !found; ++i) {
+            INT flags = 0;
+            HREFTYPE ref = 0;
+            Microsoft::WRL::ComPtr<ITypeInfo> impl;
+            TYPEATTR* implAttr = nullptr;
+            if (SUCCEEDED(info->GetImplTypeFlags(i, &flags)) && (flags & IMPLTYPEFLAG_FDEFAULT) &&
+                !(flags & IMPLTYPEFLAG_FSOURCE) && SUCCEEDED(info->GetRefTypeOfImplType(i, &ref)) &&
+                SUCCEEDED(info->GetRefTypeInfo(ref, &impl)) && SUCCEEDED(impl->GetTypeAttr(&implAttr))) {
+                if (implAttr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE)) {
+                    errorIID_ = implAttr->guid;
+                    found = true;
+                }
+                impl->ReleaseTypeAttr(implAttr);
+            }
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+    if (!found) throw EqvrError(FormatText(L"Dispatch interface missing from class %s", {className_}));
+    classInfo_ = info;
+    serverName_ = server.ServerName();
+
+    // The DLL's own folder, with its trailing backslash.
+    wchar_t path[262] = {};
+    GetModuleFileNameW(server.Module(), path, 262);
+    FAddInPath = path;
+    FAddInPath.erase(FAddInPath.find_last_of(L"\\/:") + 1);
+}
+
+std::wstring TqvrFactory::ProgID() const { return serverName_ + L"." + className_; }
+
+HRESULT STDMETHODCALLTYPE TqvrFactory::QueryInterface(REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+        *ppv = static_cast<IClassFactory*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE TqvrFactory::AddRef() { return static_cast<ULONG>(server_.CountFactory()); }
+
+ULONG STDMETHODCALLTYPE TqvrFactory::Release() { return static_cast<ULONG>(server_.UncountFactory()); }
+
+HRESULT STDMETHODCALLTYPE TqvrFactory::LockServer(BOOL lock) {
+    HRESULT hr = CoLockObjectExternal(static_cast<IClassFactory*>(this), lock, TRUE);
+    if (lock)
+        server_.CountObject();
+    else
+        server_.UncountObject();
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE TqvrFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    TqvrAddin* object = nullptr;
+    try {
+        object = CreateComObject(outer);
+    } catch (...) {
+        EqvrError e = CurrentError();
+        std::wstring text = e.Message();
+        if (!text.empty() && text.back() > L'.') text += L'.';
+        ShowMessageDialog(text, L"ZUR Error", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+        return E_UNEXPECTED;
+    }
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    // Nothing holds an object whose first query failed.
+    if (object->RefCount() == 0) delete object;
+    return hr;
+}
+
+TqvrAddin* TqvrFactory::CreateComObject(IUnknown*) {
+    if (FAddInInstance) return FAddInInstance;
+    FAddInInstance = objectClass_(*this);
+    return FAddInInstance;
+}
+
+void TqvrFactory::UpdateRegistry(bool) {
+    throw EqvrError(L"Registration is not available in this build");
+}
+
+std::wstring TqvrFactory::GetRegKey(TqvrOfficeHostApp index) const {
+    const HostInfo& host = kHosts[index];
+    return FormatText(host.officeKeyForm ? L"\\Software\\Microsoft\\Office\\%s\\AddIns\\%s"
+                                         : L"\\Software\\Microsoft\\%s\\AddIns\\%s",
+                      {host.registryName, ProgID()});
+}
+
+}  // namespace qvr
