@@ -1,0 +1,36 @@
+// Shared helpers of the test programs.
+#pragma once
+
+#include "com/dialogs.h"
+#include "server/comserver.h"
+#include "server/factory.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qvrtest {
+
+void StartServer();
+void StopServer();
+qvr::TqvrFactory& Factory();
+
+// Records every dialog instead of showing it, answering with `answer`, while it lives.
+class DialogRecorder {
+public:
+    explicit DialogRecorder(int answer = IDOK);
+    ~DialogRecorder();
+    DialogRecorder(const DialogRecorder&) = delete;
+    DialogRecorder& operator=(const DialogRecorder&) = delete;
+    std::vector<qvr::DialogRequest> dialogs;
+    int answer;
+
+private:
+    qvr::DialogHandler previous_;
+};
+
+// A registry key under HKEY_CURRENT_USER removed with everything under it.
+void DeleteUserKey(const std::wstring& path);
+
+}  // namespace qvrtest
