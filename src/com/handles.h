@@ -11,6 +11,10 @@
 #include <string_view>
 #include <utility>
 
+// Note on COM references: mingw-w64's Microsoft::WRL::ComPtr::Attach adds a reference (unlike
+// Microsoft's WRL). Objects that start with a reference count of 0 are handed to a ComPtr by its
+// constructor; never pair `new` with Attach.
+
 namespace qvr {
 
 // Owns a handle of type T and closes it with Close unless it holds the invalid value (given as

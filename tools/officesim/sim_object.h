@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <type_traits>
+#include <utility>
 
 namespace officesim {
 
@@ -46,12 +47,11 @@ public:
         return DISP_E_UNKNOWNNAME;
     }
 
-    // Objects are made with one reference, owned by the returned pointer.
+    // Objects are made with one reference, owned by the returned pointer. (mingw-w64's
+    // ComPtr::Attach adds a reference, so the count starts at 0 and the pointer takes it.)
     template <typename T, typename... Args>
     static Microsoft::WRL::ComPtr<T> Make(Args&&... args) {
-        Microsoft::WRL::ComPtr<T> p;
-        p.Attach(new T(std::forward<Args>(args)...));
-        return p;
+        return Microsoft::WRL::ComPtr<T>(new T(std::forward<Args>(args)...));
     }
 
 protected:
@@ -60,7 +60,7 @@ protected:
     virtual void* QueryExtra(REFIID) { return nullptr; }
 
 private:
-    std::atomic<LONG> refs_{1};
+    std::atomic<LONG> refs_{0};
 };
 
 }  // namespace officesim
