@@ -1,0 +1,283 @@
+// VORTELIXExcel.dll itself: its exports and imports, the COM server functions, the type library
+// and the connection object's COM identity, all through the real DLL.
+#include "addin/coclass.h"
+#include "excel_sim.h"
+#include "office_host.h"
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <set>
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+
+std::wstring DllPath() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"VORTELIXExcel.dll";
+}
+
+class Dll : public testing::Test {
+protected:
+    void SetUp() override {
+        module = LoadLibraryW(DllPath().c_str());
+        ASSERT_NE(nullptr, module);
+        getClassObject = reinterpret_cast<GetClassObjectFn>(
+            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+        canUnload = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+        ASSERT_NE(nullptr, getClassObject);
+        ASSERT_NE(nullptr, canUnload);
+    }
+    void TearDown() override {
+        EXPECT_EQ(S_OK, canUnload()) << "every scenario ends with the DLL free to unload";
+        FreeLibrary(module);
+    }
+    ComPtr<IClassFactory> Factory() {
+        ComPtr<IClassFactory> f;
+        EXPECT_EQ(S_OK, getClassObject(vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory,
+                                       reinterpret_cast<void**>(f.GetAddressOf())));
+        return f;
+    }
+    HMODULE module = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    CanUnloadFn canUnload = nullptr;
+};
+
+const IMAGE_DATA_DIRECTORY& Directory(HMODULE m, int index) {
+    auto base = reinterpret_cast<const BYTE*>(m);
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.DataDirectory[index];
+}
+
+TEST_F(Dll, ExportsExactlyTheFourServerFunctions) {
+    auto base = reinterpret_cast<const BYTE*>(module);
+    auto dir = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + Directory(module, IMAGE_DIRECTORY_ENTRY_EXPORT).VirtualAddress);
+    auto names = reinterpret_cast<const DWORD*>(base + dir->AddressOfNames);
+    std::set<std::string> exported;
+    for (DWORD i = 0; i < dir->NumberOfNames; ++i) exported.insert(reinterpret_cast<const char*>(base + names[i]));
+    EXPECT_EQ((std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"}),
+              exported);
+    EXPECT_EQ(4u, dir->NumberOfFunctions);
+}
+
+TEST_F(Dll, ImportsSystemLibrariesOnly) {
+    const std::set<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll",    "advapi32.dll", "ole32.dll",
+                                          "oleaut32.dll", "shell32.dll", "comctl32.dll", "version.dll",  "shlwapi.dll",
+                                          "msvcrt.dll",   "ntdll.dll",   "uxtheme.dll"};
+    auto base = reinterpret_cast<const BYTE*>(module);
+    auto imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + Directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
+    int count = 0;
+    for (; imp->Name; ++imp, ++count) {
+        std::string name = reinterpret_cast<const char*>(base + imp->Name);
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) { return static_cast<char>(tolower(c)); });
+        EXPECT_TRUE(system.count(name)) << name << " is not a system library";
+    }
+    EXPECT_GT(count, 0);
+}
+
+TEST_F(Dll, GetClassObjectFindsOnlyTheAddInClass) {
+    struct Case {
+        const char* what;
+        CLSID clsid;
+        IID iid;
+        HRESULT expected;
+        bool result;
+    };
+    const CLSID other = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
+    Case cases[] = {
+        {"class factory", vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory, S_OK, true},
+        {"unknown", vortelix::CLSID_coVORTELIXExcel, IID_IUnknown, S_OK, true},
+        {"interface the factory lacks", vortelix::CLSID_coVORTELIXExcel, IID_IDispatch, E_NOINTERFACE, false},
+        {"other class", other, IID_IClassFactory, CLASS_E_CLASSNOTAVAILABLE, false},
+    };
+    for (const Case& c : cases) {
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(c.expected, getClassObject(c.clsid, c.iid, &out)) << c.what;
+        EXPECT_EQ(c.result, out != nullptr) << c.what;
+        if (out) static_cast<IUnknown*>(out)->Release();
+    }
+    EXPECT_EQ(E_POINTER, getClassObject(vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory, nullptr));
+}
+
+TEST_F(Dll, CanUnloadNowFollowsFactoryReferencesLocksAndObjects) {
+    EXPECT_EQ(S_OK, canUnload());
+    {
+        ComPtr<IClassFactory> f = Factory();
+        EXPECT_EQ(S_FALSE, canUnload()) << "factory reference";
+        ASSERT_EQ(S_OK, f->LockServer(TRUE));
+        ComPtr<IClassFactory> again = f;
+        f.Reset();
+        again.Reset();
+        EXPECT_EQ(S_FALSE, canUnload()) << "server lock";
+        f = Factory();
+        ASSERT_EQ(S_OK, f->LockServer(FALSE));
+        ComPtr<IUnknown> object;
+        ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())));
+        f.Reset();
+        EXPECT_EQ(S_FALSE, canUnload()) << "live connection object";
+    }
+    EXPECT_EQ(S_OK, canUnload());
+}
+
+TEST_F(Dll, CreateInstanceGivesOneObjectWhileItLivesAndANewOneAfter) {
+    ComPtr<IClassFactory> f = Factory();
+    ComPtr<IUnknown> a, b;
+    ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(a.GetAddressOf())));
+    ASSERT_EQ(S_OK, f->CreateInstance(nullptr, __uuidof(IDTExtensibility2), reinterpret_cast<void**>(b.GetAddressOf())));
+    ComPtr<IUnknown> bIdentity;
+    ASSERT_EQ(S_OK, b.As(&bIdentity));
+    EXPECT_EQ(a.Get(), bIdentity.Get());
+    a.Reset();
+    b.Reset();
+    bIdentity.Reset();
+    EXPECT_EQ(S_FALSE, canUnload()) << "the factory is still referenced";
+    ComPtr<IUnknown> c;
+    ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(c.GetAddressOf())));
+    EXPECT_NE(nullptr, c.Get());
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, f->CreateInstance(nullptr, IID_IStream, &none));
+    EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(E_POINTER, f->CreateInstance(nullptr, IID_IUnknown, nullptr));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, f->CreateInstance(c.Get(), IID_IDispatch, &none));
+}
+
+TEST_F(Dll, AFailedFirstQueryLeavesNothingAlive) {
+    ComPtr<IClassFactory> f = Factory();
+    void* none = nullptr;
+    EXPECT_EQ(E_NOINTERFACE, f->CreateInstance(nullptr, IID_IStream, &none));
+    f.Reset();
+    EXPECT_EQ(S_OK, canUnload()) << "the object that nobody holds was destroyed";
+}
+
+TEST_F(Dll, ConnectionObjectAnswersItsInterfacesAsOneObject) {
+    ComPtr<IUnknown> object;
+    ASSERT_EQ(S_OK, Factory()->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())));
+    const IID answered[] = {__uuidof(ICustomTaskPaneConsumer), __uuidof(IRibbonExtensibility),
+                            __uuidof(IDTExtensibility2),      vortelix::IID_IcoVORTELIXExcel_,
+                            IID_IDispatch,                    IID_IProvideClassInfo,
+                            IID_ISupportErrorInfo,            IID_IUnknown};
+    for (const IID& iid : answered) {
+        ComPtr<IUnknown> itf, identity;
+        ASSERT_EQ(S_OK, object->QueryInterface(iid, reinterpret_cast<void**>(itf.GetAddressOf())));
+        ASSERT_EQ(S_OK, itf.As(&identity));
+        EXPECT_EQ(object.Get(), identity.Get());
+    }
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_EQ(S_OK, object.As(&support));
+    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(__uuidof(IDTExtensibility2)));
+    EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IStream));
+
+    ComPtr<IProvideClassInfo> provide;
+    ASSERT_EQ(S_OK, object.As(&provide));
+    ComPtr<ITypeInfo> coclass;
+    ASSERT_EQ(S_OK, provide->GetClassInfo(&coclass));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, coclass->GetTypeAttr(&attr));
+    EXPECT_TRUE(IsEqualGUID(vortelix::CLSID_coVORTELIXExcel, attr->guid));
+    EXPECT_EQ(TKIND_COCLASS, attr->typekind);
+    coclass->ReleaseTypeAttr(attr);
+
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(S_OK, object.As(&dispatch));
+    UINT count = 0;
+    EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(S_OK, dispatch->GetTypeInfo(0, 0, &info));
+    BSTR name = nullptr;
+    info->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+    EXPECT_STREQ(L"IcoVORTELIXExcel", name);
+    SysFreeString(name);
+    EXPECT_EQ(DISP_E_BADINDEX, dispatch->GetTypeInfo(1, 0, &info));
+}
+
+TEST_F(Dll, TypeLibraryDescribesTheAddInsIdentity) {
+    ComPtr<ITypeLib> lib;
+    ASSERT_EQ(S_OK, LoadTypeLibEx(DllPath().c_str(), REGKIND_NONE, &lib));
+    TLIBATTR* la = nullptr;
+    ASSERT_EQ(S_OK, lib->GetLibAttr(&la));
+    const GUID libid = {0xC4E19B27, 0x8A53, 0x4D0E, {0xB6, 0xF2, 0x19, 0xA7, 0xE3, 0xC0, 0x5D, 0x84}};
+    EXPECT_TRUE(IsEqualGUID(libid, la->guid));
+    EXPECT_EQ(1, la->wMajorVerNum);
+    EXPECT_EQ(0, la->wMinorVerNum);
+    EXPECT_EQ(0x409u, la->lcid);
+    EXPECT_EQ(SYS_WIN64, la->syskind);
+    EXPECT_EQ(0, la->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN));
+    lib->ReleaseTLibAttr(la);
+
+    struct Entry {
+        const wchar_t* name;
+        const wchar_t* help;
+        TYPEKIND kind;
+    };
+    const Entry expected[] = {{L"VORTELIXExcel", L"VORTELIXExcel Library", TKIND_MAX},
+                              {L"IcoVORTELIXExcel", L"Dispatch interface for coVORTELIXExcel Object", TKIND_DISPATCH},
+                              {L"coVORTELIXExcel", L"coVORTELIXExcel Object", TKIND_COCLASS}};
+    for (const Entry& e : expected) {
+        BSTR name = nullptr, help = nullptr;
+        if (e.kind == TKIND_MAX) {
+            ASSERT_EQ(S_OK, lib->GetDocumentation(-1, &name, &help, nullptr, nullptr));
+        } else {
+            ComPtr<ITypeInfo> info;
+            const GUID& guid = e.kind == TKIND_COCLASS ? vortelix::CLSID_coVORTELIXExcel : vortelix::IID_IcoVORTELIXExcel_;
+            ASSERT_EQ(S_OK, lib->GetTypeInfoOfGuid(guid, &info));
+            ASSERT_EQ(S_OK, info->GetDocumentation(MEMBERID_NIL, &name, &help, nullptr, nullptr));
+            TYPEATTR* attr = nullptr;
+            ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+            EXPECT_EQ(e.kind, attr->typekind) << e.name;
+            EXPECT_EQ(1, attr->wMajorVerNum);
+            if (e.kind == TKIND_DISPATCH) {
+                EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FDUAL);
+                // The interface half of the dual interface carries the automation flag.
+                HREFTYPE vtablePart = 0;
+                ComPtr<ITypeInfo> itf;
+                ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(-1, &vtablePart));
+                ASSERT_EQ(S_OK, info->GetRefTypeInfo(vtablePart, &itf));
+                TYPEATTR* itfAttr = nullptr;
+                ASSERT_EQ(S_OK, itf->GetTypeAttr(&itfAttr));
+                EXPECT_TRUE(itfAttr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+                EXPECT_EQ(TKIND_INTERFACE, itfAttr->typekind);
+                itf->ReleaseTypeAttr(itfAttr);
+                EXPECT_EQ(7, attr->cFuncs) << "IUnknown and IDispatch only, no members of its own";
+            } else {
+                EXPECT_TRUE(attr->wTypeFlags & TYPEFLAG_FCANCREATE);
+                INT flags = 0;
+                ASSERT_EQ(S_OK, info->GetImplTypeFlags(0, &flags));
+                EXPECT_TRUE(flags & IMPLTYPEFLAG_FDEFAULT);
+            }
+            info->ReleaseTypeAttr(attr);
+        }
+        EXPECT_STREQ(e.name, name);
+        EXPECT_STREQ(e.help, help);
+        SysFreeString(name);
+        SysFreeString(help);
+    }
+}
+
+TEST_F(Dll, ExcelStartsAndStopsTheAddInAndTheDllCanGo) {
+    auto app = officesim::ExcelApplicationSim::Make<officesim::ExcelApplicationSim>();
+    auto inst = officesim::COMAddInSim::Make<officesim::COMAddInSim>();
+    officesim::OfficeHost host;
+    ASSERT_EQ(S_OK, host.LoadFromDll(DllPath(), vortelix::CLSID_coVORTELIXExcel));
+    ASSERT_EQ(S_OK, host.Connect(app.Get(), 1, inst.Get()));
+    ASSERT_EQ(S_OK, host.StartupComplete());
+    EXPECT_EQ(S_FALSE, host.CanUnloadNow());
+    ASSERT_EQ(S_OK, host.BeginShutdown());
+    ASSERT_EQ(S_OK, host.Disconnect(0));
+    inst->object.Reset();
+    host.ReleaseAddIn();
+    EXPECT_EQ(S_OK, host.CanUnloadNow());
+    EXPECT_EQ(1, app->RefCount()) << "the add-in released Excel";
+}
+
+}  // namespace
