@@ -35,6 +35,8 @@ public:
     std::vector<std::wstring> GetValueNames() const;
 
     bool ValueExists(const std::wstring& name) const;
+    // The value's registry type (REG_DWORD, REG_SZ, ...); REG_NONE when it does not exist.
+    DWORD ValueType(const std::wstring& name) const;
     bool DeleteValue(const std::wstring& name);
     // Reads a REG_SZ or REG_EXPAND_SZ value; a value of another type raises
     // "Invalid data type for '<name>'". A missing value reads as empty text.
@@ -46,7 +48,6 @@ public:
 
 private:
     std::wstring Resolve(const std::wstring& path) const;
-    DWORD ValueType(const std::wstring& name) const;
 
     HKEY root_;
     REGSAM access_;
