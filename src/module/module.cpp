@@ -89,6 +89,13 @@ TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     FCOMAddInClassFactory = nullptr;
     FAddInInstance.Reset();
     FHostApp.reset();
+    // 5. The hooks, before the windows they post to: none may run against a module in pieces.
+    RemoveKeyboardHook();
+    RemoveMessageHook();
+    // 6. The hidden windows (there is no shortcut list: legacy command bars are not built).
+    FNativeColorWindow.reset();
+    FNativeWindow.reset();
+    FInternalMessagingWindow.reset();
     // 7. The base destroys the owned components.
 }
 
@@ -102,7 +109,31 @@ void TqvrCOMAddInModule::SetSupportedApps(TqvrHostAppSet value) {
     FSupportedApps = value;
 }
 
-void TqvrCOMAddInModule::SetHandleShortcuts(bool value) { FHandleShortcuts = value; }
+void TqvrCOMAddInModule::SetHandleShortcuts(bool value) {
+    FHandleShortcuts = value;
+    if (!DesignMode()) ResetShortcutHandling(value);
+}
+
+void TqvrCOMAddInModule::ResetShortcutHandling(bool install) {
+    RemoveKeyboardHook();
+    FNativeWindow.reset();
+    if (!install) return;
+    FNativeWindow = std::make_unique<TqvrNativeWindow>(*this);
+    InstallKeyboardHook();
+}
+
+void TqvrCOMAddInModule::CreateHiddenWindows() {
+    // Each old window goes before its successor is made.
+    FNativeColorWindow.reset();
+    FNativeColorWindow = std::make_unique<TqvrNativeColorWindow>(*this);
+    FInternalMessagingWindow.reset();
+    FInternalMessagingWindow = std::make_unique<TqvrInternalMessagingWindow>(*this);
+}
+
+void TqvrCOMAddInModule::SendMessage(UINT Msg, WPARAM wParam, LPARAM lParam) {
+    // Posted, not sent: the add-in's work runs after the current call from Office has returned.
+    if (FInternalMessagingWindow) PostMessageW(FInternalMessagingWindow->Handle(), Msg, wParam, lParam);
+}
 
 void TqvrCOMAddInModule::SetStartFromScratch(uint32_t value) {
     FStartFromScratch = value;
@@ -195,7 +226,9 @@ void TqvrCOMAddInModule::BindHost() {
 
 void TqvrCOMAddInModule::BindHostEvents(IDispatch*) {}
 
-void TqvrCOMAddInModule::ReadOfficeColorSchemeAtStartup() {}
+void TqvrCOMAddInModule::ReadOfficeColorSchemeAtStartup() {
+    FOfficeColorScheme = StartupOfficeColorScheme(FHostMajorVersion, FOfficeColorScheme);
+}
 
 void TqvrCOMAddInModule::ReadProperty(const FormProperty& p) {
     const std::wstring& n = p.name;

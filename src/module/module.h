@@ -8,6 +8,7 @@
 #include "com/handles.h"
 #include "com/office.h"
 #include "com/registry.h"
+#include "module/hidden_windows.h"
 #include "module/types.h"
 
 #include <wrl/client.h>
@@ -37,13 +38,14 @@ using TqvrSendMessageEvent = std::function<void(TObject* Sender, UINT Msg, WPARA
 using TqvrOnCallBack = std::function<void(const std::wstring& key, int i1, int i2, int i3, const std::wstring& s1,
                                           const std::wstring& s2, const std::wstring& s3)>;
 
-// Key press report of the keyboard hook.
+// Key press report of the keyboard hook. A handler that sets Handled keeps the key from the host.
 struct TqvrKeyDownEventArgs {
-    WPARAM KeyCode = 0;
     bool Ctrl = false;
     bool Alt = false;
     bool Shift = false;
     bool Handled = false;
+    int32_t KeyStrokeFlags = 0;  // repeat count, scan code, previous-state and transition bits
+    int32_t VirtualKey = 0;
 };
 using TqvrKeyDownEventHandler = std::function<void(TObject* Sender, TqvrKeyDownEventArgs& E)>;
 
@@ -115,6 +117,20 @@ public:
     std::wstring HostVersion();
     int32_t HostMajorVersion() const { return FHostMajorVersion; }
     IRibbonUI* RibbonUI() const { return FRibbonUI.Get(); }
+
+    // ---- hidden windows, hooks and posted messages ----
+    // Posts Msg to the internal messaging window, which hands it to OnSendMessage once the
+    // current call has returned; does nothing before the window exists.
+    void SendMessage(UINT Msg, WPARAM wParam, LPARAM lParam);
+    void SendMessage(UINT Msg) { SendMessage(Msg, 0, 0); }
+    // Start-up: a new colour scheme window and a new internal messaging window, replacing any.
+    void CreateHiddenWindows();
+    // Removes the keyboard hook and the shortcut window; when `install`, creates a new shortcut
+    // window and installs the keyboard hook for the current thread.
+    void ResetShortcutHandling(bool install);
+    TqvrNativeWindow* NativeWindow() const { return FNativeWindow.get(); }
+    TqvrNativeColorWindow* NativeColorWindow() const { return FNativeColorWindow.get(); }
+    TqvrInternalMessagingWindow* InternalMessagingWindow() const { return FInternalMessagingWindow.get(); }
     bool IsRibbon() const { return FIsRibbon; }
 
     // ---- error report and event firing ----
@@ -172,12 +188,15 @@ protected:
 
     // ---- fields (declared order as the framework keeps them) ----
     Microsoft::WRL::ComPtr<_CommandBars> FICmdBars;
+    std::unique_ptr<TqvrNativeWindow> FNativeWindow;
     TComponent* FHostEvents = nullptr;  // one of the module's own components
     Microsoft::WRL::ComPtr<IRibbonUI> FRibbonUI;
     Microsoft::WRL::ComPtr<ICTPFactory> FCTPFactory;
     bool FIsRibbon = false;
     int32_t FStartupCompleteCounter = 0;
     int32_t FHostMajorVersion = 0;
+    std::unique_ptr<TqvrNativeColorWindow> FNativeColorWindow;
+    std::unique_ptr<TqvrInternalMessagingWindow> FInternalMessagingWindow;
     std::wstring FOfficeXMLNS;
     TqvrOnCallBack FOnCallBack;
 

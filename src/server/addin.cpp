@@ -225,7 +225,15 @@ void TqvrAddin::ReadStartMode() {
 
 void TqvrAddin::InstallHostEventRelays() {}
 
-void TqvrAddin::CreateWindowsAndHooks() {}
+void TqvrAddin::CreateWindowsAndHooks() {
+    TqvrCOMAddInModule& m = *FAddInModule;
+    // The shortcut window and the keyboard hook, only when the add-in asked for key presses.
+    if (m.HandleShortcuts()) m.ResetShortcutHandling(true);
+    m.CreateHiddenWindows();
+    // Office 2016 on Windows 10 redraws its ribbon per monitor DPI and needs the add-in's pictures
+    // again after a DPI change.
+    if (m.HostMajorVersion() >= 16 && WindowsMajorVersion() >= 10) InstallRibbonInvalidationHook();
+}
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::OnBeginShutdown(SAFEARRAY** custom) {
     return Boundary([&] {
