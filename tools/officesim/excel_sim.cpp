@@ -3,20 +3,205 @@
 namespace officesim {
 
 namespace {
-constexpr DISPID kVersion = 392;
+
+HRESULT ReturnDispatch(VARIANT* result, IDispatch* object) {
+    if (!result) return S_OK;
+    VariantInit(result);
+    result->vt = VT_DISPATCH;
+    result->pdispVal = object;
+    if (object) object->AddRef();  // the caller owns the returned reference
+    return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS*,
-                                                      VARIANT* result, EXCEPINFO*, UINT*) {
-    calls_.push_back({id, lcid, flags});
-    if (id == kVersion && (flags & DISPATCH_PROPERTYGET)) {
-        if (!result) return E_POINTER;
-        VariantInit(result);
-        result->vt = VT_BSTR;
-        result->bstrVal = SysAllocString(version_.c_str());
-        return S_OK;
+HRESULT ReturnText(VARIANT* result, const std::wstring& text) {
+    if (!result) return S_OK;
+    VariantInit(result);
+    result->vt = VT_BSTR;
+    result->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return S_OK;
+}
+
+// Argument i in declaration order, or null when not passed.
+const VARIANT* Arg(const DISPPARAMS* params, UINT i) {
+    if (!params || i >= params->cArgs) return nullptr;
+    return &params->rgvarg[params->cArgs - 1 - i];
+}
+
+std::vector<uint8_t> BlankWorkbook() {
+    XlsxPackage p;
+    p.SetEntry("xl/worksheets/sheet1.xml",
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet "
+               "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData></sheetData></worksheet>");
+    return p.Serialize();
+}
+
+}  // namespace
+
+// ---- workbook ----
+
+WorkbookSim::WorkbookSim(ExcelApplicationSim& app, std::wstring fullName, std::optional<XlsxPackage> package,
+                         HANDLE file)
+    : app_(app), fullName_(std::move(fullName)), package_(std::move(package)), file_(file) {}
+
+WorkbookSim::~WorkbookSim() { ReleaseFile(); }
+
+void WorkbookSim::ReleaseFile() {
+    if (file_) CloseHandle(file_);
+    file_ = nullptr;
+}
+
+void* WorkbookSim::QueryExtra(REFIID riid) {
+    static const IID workbook = {0x000208DA, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+    return IsEqualIID(riid, workbook) ? static_cast<IDispatch*>(this) : nullptr;
+}
+
+void WorkbookSim::Edit(const std::string& ref, const std::string& text) {
+    if (package_) package_->SetCellText(ref, text);
+    saved_ = false;
+}
+
+HRESULT STDMETHODCALLTYPE WorkbookSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                                              VARIANT* result, EXCEPINFO*, UINT*) {
+    app_.Record(L"Workbook", id, lcid, flags, params);
+    if (closed_) return E_UNEXPECTED;  // a closed workbook's object no longer works
+    const ExcelFailures& fail = app_.failures;
+    switch (id) {
+        case xl::FullName:
+            if (FAILED(fail.fullName)) return fail.fullName;
+            return ReturnText(result, fullName_);
+        case xl::Name:
+            return ReturnText(result, fullName_.substr(fullName_.find_last_of(L"\\/") + 1));
+        case xl::Application:
+            return ReturnDispatch(result, &app_);
+        case xl::SaveCopyAs: {
+            if (FAILED(fail.saveCopyAs)) return fail.saveCopyAs;
+            const VARIANT* name = Arg(params, 0);
+            if (!name || name->vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
+            std::vector<uint8_t> bytes = package_ ? package_->Serialize() : BlankWorkbook();
+            if (!WriteWholeFile(name->bstrVal, bytes)) return HRESULT_FROM_WIN32(GetLastError());
+            return S_OK;  // the workbook keeps its name, file and saved state
+        }
+        case xl::Close: {
+            if (FAILED(fail.close)) return fail.close;
+            const VARIANT* save = Arg(params, 0);
+            bool saveChanges = save && save->vt == VT_BOOL && save->boolVal != VARIANT_FALSE;
+            if (saveChanges && package_) {
+                ReleaseFile();
+                WriteWholeFile(fullName_, package_->Serialize());
+                saved_ = true;
+            }
+            closed_ = true;
+            ReleaseFile();
+            app_.WorkbookClosed(this);
+            if (result) VariantInit(result);
+            return S_OK;
+        }
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+// ---- window ----
+
+void* WindowSim::QueryExtra(REFIID riid) {
+    return IsEqualIID(riid, qvr::office::DIID_ExcelWindow) ? static_cast<IDispatch*>(this) : nullptr;
+}
+
+HRESULT STDMETHODCALLTYPE WindowSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                                            VARIANT* result, EXCEPINFO*, UINT*) {
+    app_.Record(L"Window", id, lcid, flags, params);
+    if (id == xl::Application && (flags & DISPATCH_PROPERTYGET)) {
+        if (FAILED(app_.failures.windowApplication)) return app_.failures.windowApplication;
+        return ReturnDispatch(result, &app_);
     }
     return DISP_E_MEMBERNOTFOUND;
+}
+
+// ---- application ----
+
+ExcelApplicationSim::ExcelApplicationSim(std::wstring version)
+    : version_(std::move(version)), window_(new WindowSim(*this)) {}
+
+ExcelApplicationSim::~ExcelApplicationSim() = default;
+
+void ExcelApplicationSim::Record(const wchar_t* object, DISPID id, LCID lcid, WORD flags, const DISPPARAMS* params) {
+    ExcelCall call{object, id, lcid, flags, {}};
+    for (UINT i = 0; params && i < params->cArgs; ++i) {
+        qvr::unique_variant copy;
+        VariantCopy(&copy, const_cast<VARIANT*>(Arg(params, i)));
+        call.args.push_back(std::move(copy));
+    }
+    calls_.push_back(std::move(call));
+}
+
+std::vector<const ExcelCall*> ExcelApplicationSim::CallsTo(DISPID id) const {
+    std::vector<const ExcelCall*> found;
+    for (const auto& c : calls_)
+        if (c.id == id) found.push_back(&c);
+    return found;
+}
+
+WorkbookSim* ExcelApplicationSim::Open(const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    // Excel keeps the file open while the workbook is: it cannot be deleted meanwhile.
+    HANDLE file = CreateFileW(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    std::optional<XlsxPackage> package = XlsxPackage::Parse(bytes);
+    if (!package) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    books_.emplace_back(new WorkbookSim(*this, full, std::move(package), file));
+    return books_.back().Get();
+}
+
+WorkbookSim* ExcelApplicationSim::NewUntitled(const std::wstring& title) {
+    books_.emplace_back(new WorkbookSim(*this, title, XlsxPackage::Parse(BlankWorkbook()), nullptr));
+    return books_.back().Get();
+}
+
+WorkbookSim* ExcelApplicationSim::ActiveWorkbook() const {
+    for (auto it = books_.rbegin(); it != books_.rend(); ++it)
+        if (!(*it)->Closed()) return it->Get();
+    return nullptr;
+}
+
+size_t ExcelApplicationSim::OpenWorkbooks() const {
+    size_t n = 0;
+    for (const auto& b : books_) n += b->Closed() ? 0 : 1;
+    return n;
+}
+
+void ExcelApplicationSim::WorkbookClosed(WorkbookSim*) {}
+
+HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                                                      VARIANT* result, EXCEPINFO*, UINT*) {
+    Record(L"Application", id, lcid, flags, params);
+    switch (id) {
+        case xl::Version:
+            return ReturnText(result, version_);
+        case xl::Application:
+            return ReturnDispatch(result, this);
+        case xl::ActiveWindow:
+            if (FAILED(failures.activeWindow)) return failures.activeWindow;
+            return ReturnDispatch(result, failures.noActiveWindow || !ActiveWorkbook() ? nullptr : window_.Get());
+        case xl::ActiveWorkbook:
+            if (FAILED(failures.activeWorkbook)) return failures.activeWorkbook;
+            return ReturnDispatch(result, failures.noActiveWorkbook ? nullptr : ActiveWorkbook());
+        case xl::Quit:
+            if (FAILED(failures.quit)) return failures.quit;
+            ++quitCalls;
+            if (result) VariantInit(result);
+            return S_OK;
+        default:
+            return DISP_E_MEMBERNOTFOUND;
+    }
 }
 
 }  // namespace officesim

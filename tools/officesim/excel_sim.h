@@ -1,35 +1,141 @@
-// Excel's application object as the stand-in plays it: answers QueryInterface for Excel's
-// application interface and the members of Excel's object model that the add-in calls.
+// Excel as the stand-in plays it: an application object that answers QueryInterface for
+// Excel's application interface and the members of Excel's object model the add-in calls, with
+// windows and workbooks opened from real files. Unsaved edits live in memory until SaveCopyAs
+// writes them; an open workbook keeps its file open as Excel does; every operation can be made
+// to fail.
 #pragma once
 
+#include "com/handles.h"
 #include "com/office.h"
 #include "sim_object.h"
+#include "xlsx.h"
 
+#include <functional>
+#include <map>
+#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace officesim {
 
+// Excel's dispatch ids as the stand-in answers them.
+namespace xl {
+inline constexpr DISPID Application = 148;
+inline constexpr DISPID ActiveWindow = 759;
+inline constexpr DISPID ActiveWorkbook = 308;
+inline constexpr DISPID CommandBars = 1439;
+inline constexpr DISPID Workbooks = 572;
+inline constexpr DISPID Quit = 302;
+inline constexpr DISPID Version = 392;
+inline constexpr DISPID Close = 277;
+inline constexpr DISPID FullName = 289;
+inline constexpr DISPID Name = 110;
+inline constexpr DISPID SaveCopyAs = 175;
+inline constexpr DISPID Hwnd = 1950;
+}  // namespace xl
+
+// One call the add-in made into Excel: member, locale, kind and arguments in declaration order.
+struct ExcelCall {
+    std::wstring object;  // "Application", "Window", "Workbook"
+    DISPID id;
+    LCID lcid;
+    WORD flags;
+    std::vector<qvr::unique_variant> args;
+};
+
+class ExcelApplicationSim;
+
+class WorkbookSim : public SimObject<IDispatch> {
+public:
+    WorkbookSim(ExcelApplicationSim& app, std::wstring fullName, std::optional<XlsxPackage> package, HANDLE file);
+    ~WorkbookSim() override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override;
+
+    const std::wstring& FullName() const { return fullName_; }
+    // An unsaved edit: the cell's new text is held in memory only.
+    void Edit(const std::string& ref, const std::string& text);
+    bool Closed() const { return closed_; }
+    bool Saved() const { return saved_; }
+    bool HoldsFile() const { return file_ != nullptr; }
+    void ReleaseFile();
+
+protected:
+    void* QueryExtra(REFIID riid) override;
+
+private:
+    ExcelApplicationSim& app_;
+    std::wstring fullName_;
+    std::optional<XlsxPackage> package_;
+    HANDLE file_;
+    bool closed_ = false;
+    bool saved_ = true;
+};
+
+// Excel's window: a pure dispatch interface, reachable through Invoke only.
+class WindowSim : public SimObject<IDispatch> {
+public:
+    explicit WindowSim(ExcelApplicationSim& app) : app_(app) {}
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override;
+
+protected:
+    void* QueryExtra(REFIID riid) override;
+
+private:
+    ExcelApplicationSim& app_;
+};
+
+// Failures a test can inject: the HRESULT an operation returns (S_OK: it works), and the
+// absence of an active window or workbook.
+struct ExcelFailures {
+    HRESULT activeWindow = S_OK;
+    HRESULT windowApplication = S_OK;
+    HRESULT activeWorkbook = S_OK;
+    HRESULT fullName = S_OK;
+    HRESULT saveCopyAs = S_OK;
+    HRESULT close = S_OK;
+    HRESULT quit = S_OK;
+    bool noActiveWindow = false;
+    bool noActiveWorkbook = false;
+};
+
 class ExcelApplicationSim : public SimObject<ExcelApplication> {
 public:
     // `version` is what the Version property answers ("16.0").
-    explicit ExcelApplicationSim(std::wstring version = L"16.0") : version_(std::move(version)) {}
+    explicit ExcelApplicationSim(std::wstring version = L"16.0");
+    ~ExcelApplicationSim() override;
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* excep, UINT* argErr) override;
 
-    // Every Invoke the add-in made: dispatch id and locale, in order.
-    struct Call {
-        DISPID id;
-        LCID lcid;
-        WORD flags;
-    };
-    const std::vector<Call>& Calls() const { return calls_; }
-    bool quitRequested = false;
+    // Opens a workbook file (kept open, as Excel does, until the workbook is closed); null when
+    // it cannot be read.
+    WorkbookSim* Open(const std::wstring& path);
+    // A workbook that was never saved: its full name is the bare title.
+    WorkbookSim* NewUntitled(const std::wstring& title);
+    WorkbookSim* ActiveWorkbook() const;
+    size_t OpenWorkbooks() const;
+
+    const std::vector<ExcelCall>& Calls() const { return calls_; }
+    // The calls of one member, in order.
+    std::vector<const ExcelCall*> CallsTo(DISPID id) const;
+    ExcelFailures failures;
+    // Quit was called: the host runs Office's shut-down once the current call has returned.
+    int quitCalls = 0;
+    bool QuitRequested() const { return quitCalls > 0; }
+
+    // Used by the workbook and window objects.
+    void Record(const wchar_t* object, DISPID id, LCID lcid, WORD flags, const DISPPARAMS* params);
+    void WorkbookClosed(WorkbookSim* book);
+    WindowSim* Window() const { return window_.Get(); }
 
 private:
     std::wstring version_;
-    std::vector<Call> calls_;
+    std::vector<Microsoft::WRL::ComPtr<WorkbookSim>> books_;
+    Microsoft::WRL::ComPtr<WindowSim> window_;
+    std::vector<ExcelCall> calls_;
 };
 
 // A host object that answers no Office host interface at all.
