@@ -108,7 +108,7 @@ TEST_P(DISABLED_RibbonRefreshOnWindows10, InvalidatesOnlyForAVisibleTopLevelWind
                                                         : WS_OVERLAPPEDWINDOW | WS_VISIBLE);
     std::unique_ptr<HostWindow> child;
     if (c.target == Target::VisibleChild)
-        child = std::make_unique<HostWindow>(WS_CHILD | WS_VISIBLE | WS_OVERLAPPEDWINDOW, excel.Handle());
+        child = std::make_unique<HostWindow>(WS_CHILD | WS_VISIBLE | WS_BORDER, excel.Handle());
     const HWND changed = child ? child->Handle() : excel.Handle();
 
     ChangeDpi(changed);
