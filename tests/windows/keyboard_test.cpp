@@ -85,6 +85,21 @@ TEST_F(KeyPresses, AHandledKeyNeverReachesTheHostAndHeldDownRepeatsAreNotReporte
     }
 }
 
+TEST_F(KeyPresses, AKeyLookedAtButLeftInTheQueueIsReportedOnlyWhenTaken) {
+    qvrtest::StartedAddIn addIn({.handleShortcuts = true});
+    Listen(addIn.Module());
+    excel.TakeFocus();
+    qvrtest::Type({{'P'}, {'P', true}}, false);
+    // Office looks at its queue without taking the key: the hook runs, but this is no key press.
+    ASSERT_NE(DWORD(WAIT_TIMEOUT), MsgWaitForMultipleObjects(0, nullptr, FALSE, 2000, QS_KEY));
+    MSG peeked;
+    ASSERT_TRUE(PeekMessageW(&peeked, nullptr, WM_KEYDOWN, WM_KEYDOWN, PM_NOREMOVE));
+    EXPECT_TRUE(reported.empty());
+    qvrtest::PumpMessagesFor(150);
+    EXPECT_EQ((std::vector<Reported>{{false, false, false, 'P'}}), reported);
+    EXPECT_EQ((std::vector<WPARAM>{'P'}), KeyDownsAtHost());
+}
+
 struct ModifierCase {
     const char* name;
     std::vector<WORD> held;

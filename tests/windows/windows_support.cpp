@@ -100,7 +100,7 @@ LRESULT CALLBACK HostWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-void Type(const std::vector<Stroke>& strokes) {
+void Type(const std::vector<Stroke>& strokes, bool deliver) {
     std::vector<INPUT> inputs;
     for (const Stroke& s : strokes) {
         INPUT in{};
@@ -112,7 +112,7 @@ void Type(const std::vector<Stroke>& strokes) {
         inputs.push_back(in);
     }
     EXPECT_EQ(inputs.size(), SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)));
-    PumpMessagesFor(150);
+    if (deliver) PumpMessagesFor(150);
 }
 
 // ---- StartedAddIn ----

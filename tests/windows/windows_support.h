@@ -67,7 +67,8 @@ struct Stroke {
     WORD virtualKey;
     bool up = false;
 };
-void Type(const std::vector<Stroke>& strokes);
+// Office's loop then takes them, unless `deliver` is false.
+void Type(const std::vector<Stroke>& strokes, bool deliver = true);
 
 // The add-in created, connected and started the way Office does it, with the ribbon object it
 // holds and the host version start-up sees.
