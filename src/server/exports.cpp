@@ -2,6 +2,7 @@
 #include "com/error.h"
 #include "server/comserver.h"
 #include "server/factory.h"
+#include "server/registration.h"
 
 #include <windows.h>
 
@@ -58,20 +59,7 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
     return server ? server->CanUnloadNow() : S_OK;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-    try {
-        for (qvr::TqvrFactory* f : qvr::TComServer::Instance()->Factories()) f->UpdateRegistry(true);
-        return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
+// The server's registry update (type library, then every factory); E_FAIL on any error.
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return qvr::DllUpdateRegistry(true); }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    try {
-        for (qvr::TqvrFactory* f : qvr::TComServer::Instance()->Factories()) f->UpdateRegistry(false);
-        return S_OK;
-    } catch (...) {
-        return E_FAIL;
-    }
-}
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return qvr::DllUpdateRegistry(false); }

@@ -5,6 +5,7 @@
 #include "com/handles.h"
 #include "server/addin.h"
 #include "server/comserver.h"
+#include "server/registration.h"
 
 namespace qvr {
 
@@ -115,9 +116,7 @@ TqvrAddin* TqvrFactory::CreateComObject(IUnknown*) {
     return FAddInInstance;
 }
 
-void TqvrFactory::UpdateRegistry(bool) {
-    throw EqvrError(L"Registration is not available in this build");
-}
+void TqvrFactory::UpdateRegistry(bool reg) { UpdateFactoryRegistry(*this, reg); }
 
 std::wstring TqvrFactory::GetRegKey(TqvrOfficeHostApp index) const {
     const HostInfo& host = kHosts[index];

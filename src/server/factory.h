@@ -54,6 +54,8 @@ public:
     const GUID& ErrorIID() const { return errorIID_; }
     ITypeInfo* ClassInfo() const { return classInfo_.Get(); }
     TqvrModuleClass ModuleClass() const { return FModuleClass; }
+    // Replaces the module class that the connection object and registration create (tests).
+    void SetModuleClass(TqvrModuleClass moduleClass) { FModuleClass = moduleClass; }
 
     // Kept by the connection object: set on creation, cleared by its destructor.
     TqvrAddin* FAddInInstance = nullptr;

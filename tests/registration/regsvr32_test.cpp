@@ -1,0 +1,298 @@
+// Registration for real: the system's regsvr32 on the built VORTELIXExcel.dll, and an
+// installer-like caller for the per-user switches, in this test's own Wine prefix. The registry
+// is compared as a whole before and after, so that a key written anywhere else shows up.
+#include "excel_sim.h"
+#include "office_host.h"
+#include "reg_support.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <set>
+
+using namespace regtest;
+
+namespace {
+
+const std::wstring kAddInDll = WindowsPath(QVR_ADDIN_DLL);
+
+std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+DWORD Regsvr32(const std::wstring& switches, const std::wstring& dll) {
+    return RunProgram(L"regsvr32.exe", switches + L" " + Quoted(dll));
+}
+
+// The installer-like caller: loads the DLL and calls one export, with extra switches on its own
+// command line. 0: S_OK, 1: E_FAIL.
+DWORD CallExport(const std::wstring& dll, const wchar_t* what, const std::wstring& switches = L"") {
+    return RunProgram(ProgramFolder() + L"reg_caller.exe", Quoted(dll) + L" " + what + L" " + switches);
+}
+
+std::wstring Upper(std::wstring s) {
+    CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+
+// The changes as "+ PATH|VALUE = data" lines with the path upper-cased and without the views'
+// "Wow6432Node" components (a key written in both views counts once).
+std::set<std::wstring> LogicalChanges(const Snapshot& before, const Snapshot& after) {
+    std::set<std::wstring> out;
+    for (const auto& line : Changes(before, after)) {
+        size_t eq = line.find(L" = ");
+        std::wstring path = line.substr(0, eq), data = eq == std::wstring::npos ? L"" : line.substr(eq);
+        out.insert(Upper(LogicalPath(path)) + data);
+    }
+    return out;
+}
+
+// Splits off the type library's own entries: its TypeLib key and the Interface key the system
+// writes for its dual interface, under the machine's or (registered per user) the user's classes.
+std::set<std::wstring> TakeTypeLibrary(std::set<std::wstring>& changes) {
+    std::set<std::wstring> typeLib;
+    for (auto it = changes.begin(); it != changes.end();) {
+        bool ours = false;
+        for (const wchar_t* hive : {L"+ HKLM", L"+ HKCU"})
+            ours = ours || it->rfind(Upper(hive + (L"\\Software\\Classes\\TypeLib\\" + kLibid)), 0) == 0 ||
+                   it->rfind(Upper(hive + (L"\\Software\\Classes\\Interface\\" + kIid)), 0) == 0;
+        if (ours) {
+            typeLib.insert(*it);
+            it = changes.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return typeLib;
+}
+
+// Takes away the parent keys of the Excel add-in key under the current user that the running
+// add-in created with it (start-up opens its key, creating it and any missing parents). They
+// belong to Office's key structure and hold nothing; unregistration deletes the add-in key only.
+void TakeEmptyParentsOfTheUserAddInKey(std::set<std::wstring>& changes) {
+    std::wstring key = Upper(L"+ HKCU\\" + kExcelAddInKey);
+    for (auto it = changes.begin(); it != changes.end();) {
+        bool parent = it->find(L'|') == std::wstring::npos && key.rfind(*it + L"\\", 0) == 0;
+        it = parent ? changes.erase(it) : std::next(it);
+    }
+}
+
+// The class keys registration writes, as logical change lines.
+std::set<std::wstring> ClassKeyLines(const std::wstring& classes, const std::wstring& serverPath) {
+    std::wstring clsid = Upper(classes + L"\\CLSID\\" + kClsid), progId = Upper(classes + L"\\" + kProgId);
+    return {
+        L"+ " + clsid,
+        L"+ " + clsid + L"| = sz:" + kDescription,
+        L"+ " + clsid + L"\\INPROCSERVER32",
+        L"+ " + clsid + L"\\INPROCSERVER32| = sz:" + serverPath,
+        L"+ " + clsid + L"\\INPROCSERVER32|THREADINGMODEL = sz:Apartment",
+        L"+ " + progId,
+        L"+ " + progId + L"| = sz:" + kDescription,
+        L"+ " + progId + L"\\CLSID",
+        L"+ " + progId + L"\\CLSID| = sz:" + kClsid,
+        L"+ " + clsid + L"\\PROGID",
+        L"+ " + clsid + L"\\PROGID| = sz:" + kProgId,
+        L"+ " + clsid + L"\\VERSION",
+        L"+ " + clsid + L"\\VERSION| = sz:1.0",
+        L"+ " + clsid + L"\\TYPELIB",
+        L"+ " + clsid + L"\\TYPELIB| = sz:" + kLibid,
+    };
+}
+
+std::set<std::wstring> ExcelAddInKeyLines() {
+    std::wstring key = Upper(L"HKLM\\" + kExcelAddInKey);
+    return {
+        L"+ " + key,
+        L"+ " + key + L"|COMMANDLINESAFE = dword:0",
+        L"+ " + key + L"|DESCRIPTION = sz:VORTELIX Excel plugin",
+        L"+ " + key + L"|FRIENDLYNAME = sz:VORTELIX Excel",
+        L"+ " + key + L"|LOADBEHAVIOR = dword:3",
+    };
+}
+
+std::set<std::wstring> Union(std::set<std::wstring> a, const std::set<std::wstring>& b) {
+    a.insert(b.begin(), b.end());
+    return a;
+}
+
+// InprocServer32 holds the short form of a path with a blank.
+std::wstring InprocPath(const std::wstring& dll) {
+    if (dll.find(L' ') == std::wstring::npos) return dll;
+    wchar_t shortPath[MAX_PATH];
+    return GetShortPathNameW(dll.c_str(), shortPath, MAX_PATH) ? shortPath : L"";
+}
+
+std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\') + 1); }
+
+void ExpectTypeLibrary(const std::set<std::wstring>& typeLib, const std::wstring& longPath) {
+    std::wstring key = Upper(L"+ HKLM\\Software\\Classes\\TypeLib\\" + kLibid + L"\\1.0");
+    EXPECT_TRUE(typeLib.count(key + L"| = sz:VORTELIXExcel Library"));
+    EXPECT_TRUE(typeLib.count(key + L"\\409\\WIN64| = sz:" + longPath)) << "registered with the long path";
+    EXPECT_TRUE(typeLib.count(key + L"\\HELPDIR| = sz:" + Folder(longPath))) << "and its folder as help directory";
+    EXPECT_TRUE(typeLib.count(Upper(L"+ HKLM\\Software\\Classes\\Interface\\" + kIid) + L"| = sz:IcoVORTELIXExcel"));
+}
+
+std::wstring Lines(const std::set<std::wstring>& lines) {
+    std::wstring out;
+    for (const auto& l : lines) out += l + L"\n";
+    return out;
+}
+
+// Excel as the stand-in plays it: finds the add-in's key with LoadBehavior 3, creates the class
+// by its ProgID through COM, and runs it from start-up to shut-down. Returns the path of the DLL
+// the add-in object came from.
+std::wstring ExcelLoadsTheAddIn() {
+    EXPECT_EQ(3u, ReadDword(HKEY_LOCAL_MACHINE, kExcelAddInKey, L"LoadBehavior"));
+    std::wstring loadedFrom;
+    {
+        auto app = officesim::ExcelApplicationSim::Make<officesim::ExcelApplicationSim>();
+        auto inst = officesim::COMAddInSim::Make<officesim::COMAddInSim>();
+        officesim::OfficeHost host;
+        EXPECT_EQ(S_OK, host.LoadByProgId(kProgId));
+        if (!host.AddIn()) return L"";
+        HMODULE module = nullptr;
+        wchar_t path[MAX_PATH] = {};
+        if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                               *reinterpret_cast<LPCWSTR*>(host.AddIn()), &module) &&
+            GetModuleFileNameW(module, path, MAX_PATH) && GetLongPathNameW(path, path, MAX_PATH))
+            loadedFrom = path;
+        EXPECT_EQ(S_OK, host.Connect(app.Get(), 1, inst.Get()));
+        EXPECT_EQ(S_OK, host.StartupComplete());
+        EXPECT_EQ(S_OK, host.BeginShutdown());
+        EXPECT_EQ(S_OK, host.Disconnect(0));
+        inst->object.Reset();
+        host.ReleaseAddIn();
+    }
+    CoFreeUnusedLibrariesEx(0, 0);
+    return loadedFrom;
+}
+
+class Regsvr32Test : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(kAddInDll.empty());
+        ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(kAddInDll.c_str())) << "the built DLL";
+    }
+    // Whatever a failed test left behind does not reach the next one.
+    void TearDown() override {
+        for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER}) {
+            std::wstring prefix = root == HKEY_CURRENT_USER ? L"Software\\Classes\\" : L"";
+            DeleteTree(root, prefix + L"CLSID\\" + kClsid);
+            DeleteTree(root, prefix + kProgId);
+        }
+        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, SYS_WIN64);
+        DeleteTree(HKEY_LOCAL_MACHINE, kExcelAddInKey);
+        DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
+        UninstallExcel();
+    }
+};
+
+TEST_F(Regsvr32Test, WritesExactlyTheListedKeysExcelLoadsItAndUnregistrationRemovesEveryTrace) {
+    InstallExcel();
+    Snapshot before = TakeSnapshot();
+
+    ASSERT_EQ(0u, Regsvr32(L"/s", kAddInDll));
+    Snapshot registered = TakeSnapshot();
+    std::set<std::wstring> changes = LogicalChanges(before, registered);
+    std::set<std::wstring> typeLib = TakeTypeLibrary(changes);
+    std::set<std::wstring> expected =
+        Union(ClassKeyLines(L"HKLM\\Software\\Classes", InprocPath(kAddInDll)), ExcelAddInKeyLines());
+    EXPECT_EQ(Lines(expected), Lines(changes)) << "the class keys and the all-users Excel key, nothing else";
+    ExpectTypeLibrary(typeLib, kAddInDll);
+
+    ASSERT_EQ(0u, Regsvr32(L"/s", kAddInDll));
+    EXPECT_EQ(L"", Lines(LogicalChanges(registered, TakeSnapshot()))) << "registering again changes nothing";
+
+    // Excel finds and loads it; the running add-in keeps its start mode under the current user.
+    EXPECT_EQ(Upper(kAddInDll), Upper(ExcelLoadsTheAddIn()));
+    EXPECT_TRUE(ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"QVRStartMode").has_value());
+
+    ASSERT_EQ(0u, Regsvr32(L"/u /s", kAddInDll));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kExcelAddInKey));
+    changes = LogicalChanges(before, TakeSnapshot());
+    TakeEmptyParentsOfTheUserAddInKey(changes);
+    EXPECT_EQ(L"", Lines(changes)) << "nothing of the add-in remains";
+
+    ASSERT_EQ(0u, Regsvr32(L"/u /s", kAddInDll)) << "unregistering twice succeeds";
+    changes = LogicalChanges(before, TakeSnapshot());
+    TakeEmptyParentsOfTheUserAddInKey(changes);
+    EXPECT_EQ(L"", Lines(changes));
+}
+
+TEST_F(Regsvr32Test, WithoutExcelOnlyTheTypeLibraryAndTheClassKeysAreWritten) {
+    Snapshot before = TakeSnapshot();
+    ASSERT_EQ(0u, Regsvr32(L"/s", kAddInDll));
+    std::set<std::wstring> changes = LogicalChanges(before, TakeSnapshot());
+    TakeTypeLibrary(changes);
+    EXPECT_EQ(Lines(ClassKeyLines(L"HKLM\\Software\\Classes", InprocPath(kAddInDll))), Lines(changes));
+    ASSERT_EQ(0u, Regsvr32(L"/u /s", kAddInDll));
+    EXPECT_EQ(L"", Lines(LogicalChanges(before, TakeSnapshot())));
+}
+
+TEST_F(Regsvr32Test, BlankInThePathGivesComTheShortPathAndTheTypeLibraryTheLongOne) {
+    wchar_t temp[MAX_PATH], longTemp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    GetLongPathNameW(temp, longTemp, MAX_PATH);
+    std::wstring folder = std::wstring(longTemp) + L"VORTELIX Add In\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring dll = folder + L"VORTELIXExcel.dll";
+    ASSERT_TRUE(CopyFileW(kAddInDll.c_str(), dll.c_str(), FALSE));
+    std::wstring shortPath = InprocPath(dll);
+    ASSERT_FALSE(shortPath.empty());
+    EXPECT_EQ(std::wstring::npos, shortPath.find(L' ')) << shortPath.c_str();
+
+    InstallExcel();
+    Snapshot before = TakeSnapshot();
+    ASSERT_EQ(0u, Regsvr32(L"/s", dll));
+    std::set<std::wstring> changes = LogicalChanges(before, TakeSnapshot());
+    std::set<std::wstring> typeLib = TakeTypeLibrary(changes);
+    EXPECT_EQ(Lines(Union(ClassKeyLines(L"HKLM\\Software\\Classes", shortPath), ExcelAddInKeyLines())), Lines(changes));
+    ExpectTypeLibrary(typeLib, dll);
+    EXPECT_EQ(shortPath, ReadText(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\InprocServer32"));
+
+    // COM loads the add-in through the short path.
+    EXPECT_EQ(Upper(dll), Upper(ExcelLoadsTheAddIn()));
+
+    ASSERT_EQ(0u, Regsvr32(L"/u /s", dll));
+    changes = LogicalChanges(before, TakeSnapshot());
+    TakeEmptyParentsOfTheUserAddInKey(changes);
+    EXPECT_EQ(L"", Lines(changes));
+    DeleteFileW(dll.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
+
+TEST_F(Regsvr32Test, PerUserSwitchesPutTheClassKeysUnderTheCurrentUser) {
+    InstallExcel();
+    CreateKey(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID");  // always there on Windows, not in a new prefix
+    Snapshot before = TakeSnapshot();
+    ASSERT_EQ(0u, CallExport(kAddInDll, L"register", L"/RegServerPerUser"));
+    std::set<std::wstring> changes = LogicalChanges(before, TakeSnapshot());
+    // Wine's per-user type library registration records the library machine-wide; Windows
+    // records it under the user's classes. Either way it is the type library's own entry.
+    EXPECT_FALSE(TakeTypeLibrary(changes).empty());
+    EXPECT_EQ(Lines(Union(ClassKeyLines(L"HKCU\\Software\\Classes", InprocPath(kAddInDll)), ExcelAddInKeyLines())),
+              Lines(changes))
+        << "class keys under the current user; the Office add-in key is not affected";
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid));
+
+    ASSERT_EQ(0u, CallExport(kAddInDll, L"unregister", L"-UNREGSERVERPERUSER"));
+    EXPECT_EQ(L"", Lines(LogicalChanges(before, TakeSnapshot())));
+}
+
+// A failure ends the call with E_FAIL and shows nothing: under the test's display a dialog would
+// keep the caller waiting until the timeout.
+TEST_F(Regsvr32Test, AnyFailureIsEFailAndShowsNothing) {
+    InstallExcel();
+    // A class key that cannot be written.
+    std::wstring clsidKey = L"CLSID\\" + kClsid;
+    CreateKey(HKEY_CLASSES_ROOT, clsidKey);
+    MakeReadOnly(HKEY_CLASSES_ROOT, clsidKey);
+    EXPECT_EQ(1u, CallExport(kAddInDll, L"register")) << "E_FAIL";
+    DWORD regsvr32 = Regsvr32(L"/s", kAddInDll);
+    EXPECT_NE(0u, regsvr32);
+    EXPECT_NE(static_cast<DWORD>(-1), regsvr32) << "it ended by itself";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey));
+    MakeWritable(HKEY_CLASSES_ROOT, clsidKey);
+    EXPECT_EQ(0u, CallExport(kAddInDll, L"unregister"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsidKey));
+}
+
+}  // namespace
