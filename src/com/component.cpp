@@ -47,6 +47,8 @@ TComponent::~TComponent() {
 
 void TComponent::InsertComponent(TComponent* c) {
     components_.push_back(c);
+    // A component added to one being edited is edited too.
+    if (designMode_) c->designMode_ = true;
     Notification(c, TOperation::opInsert);
 }
 

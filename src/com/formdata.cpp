@@ -104,7 +104,17 @@ public:
     }
 
 private:
-    static bool Eq(const std::wstring& a, const wchar_t* b) { return _wcsicmp(a.c_str(), b) == 0; }
+    // Keywords are ASCII: compared without the C library's locale machinery, which is slow.
+    static bool Eq(const std::wstring& a, const wchar_t* b) {
+        size_t i = 0;
+        for (; i < a.size() && b[i]; ++i) {
+            wchar_t x = a[i], y = b[i];
+            if (x >= L'A' && x <= L'Z') x = static_cast<wchar_t>(x + 32);
+            if (y >= L'A' && y <= L'Z') y = static_cast<wchar_t>(y + 32);
+            if (x != y) return false;
+        }
+        return i == a.size() && !b[i];
+    }
 
     [[noreturn]] void Fail(const std::wstring& what) {
         int line = 1;
@@ -116,10 +126,16 @@ private:
     wchar_t Peek() const { return pos_ < s_.size() ? s_[pos_] : L'\0'; }
 
     void SkipSpace() {
-        while (pos_ < s_.size() && iswspace(s_[pos_])) ++pos_;
+        while (pos_ < s_.size() && IsSpace(s_[pos_])) ++pos_;
     }
 
-    static bool IsWordChar(wchar_t c) { return iswalnum(c) || c == L'_' || c == L'.'; }
+    static bool IsSpace(wchar_t c) { return c == L' ' || (c >= L'\t' && c <= L'\r') || (c >= 128 && iswspace(c)); }
+    static bool IsWordChar(wchar_t c) {
+        if (c < 128)
+            return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || c == L'_' ||
+                   c == L'.';
+        return iswalnum(c);
+    }
 
     std::wstring Word() {
         SkipSpace();

@@ -3,6 +3,7 @@
 #include "com/dialogs.h"
 #include "com/dispatch.h"
 #include "module/excel_app.h"
+#include "ribbon/ribbon.h"
 #include "server/comserver.h"
 #include "server/factory.h"
 
@@ -81,6 +82,14 @@ TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     // 2. The host binding: event component first, then the application wrapper.
     FHostEvents = nullptr;
     delete std::exchange(FExcelApp, nullptr);
+    // 3. The ribbon lists. The tabs, destroyed with the other components in step 7, must not
+    //    reach back into them.
+    for (auto* list : {&FTabs, &FContextTabs})
+        for (TqvrRibbonTab* tab : *list) tab->DetachFromModule();
+    FRibbonControls.Clear();
+    FContextTabs.clear();
+    FTabs.clear();
+    FCommands.clear();
     // 4. Office's references and the connection.
     FRibbonUI.Reset();
     FCTPFactory.Reset();
@@ -242,6 +251,8 @@ void TqvrCOMAddInModule::ReadProperty(const FormProperty& p) {
     else if (is(L"XLAutomationAddIn")) XLAutomationAddIn = p.value.AsBoolean();
     else if (is(L"HandleShortcuts")) FHandleShortcuts = p.value.AsBoolean();
     else if (is(L"Namespace")) Namespace = p.value.AsString();
+    else if (is(L"StartFromScratch")) SetStartFromScratch(RibbonsFromValue(p.value).bits);
+    else if (is(L"StartFromScratch2010")) SetStartFromScratch2010(Ribbons2010FromValue(p.value).bits);
     else if (is(L"TaskPanes")) FTaskPanesStored = true;  // custom task panes: none are built
     else if (is(L"OldCreateOrder")) FOldCreateOrder = p.value.AsBoolean();
     else if (is(L"Height")) FDesignHeight = p.value.AsInteger();
@@ -276,6 +287,10 @@ void TqvrCOMAddInModule::WriteProperties(std::vector<FormProperty>& out) const {
     if (XLAutomationAddIn) out.push_back({L"XLAutomationAddIn", FormValue::Boolean(true)});
     if (FHandleShortcuts) out.push_back({L"HandleShortcuts", FormValue::Boolean(true)});
     if (!Namespace.empty()) out.push_back({L"Namespace", FormValue::String(Namespace)});
+    if (FStartFromScratch)
+        out.push_back({L"StartFromScratch", FormValue::Set(RibbonsNames(TqvrRibbons(FStartFromScratch)))});
+    if (FStartFromScratch2010)
+        out.push_back({L"StartFromScratch2010", FormValue::Set(Ribbons2010Names(TqvrRibbons2010(FStartFromScratch2010)))});
     if (FTaskPanesStored) {
         FormValue panes;
         panes.kind = FormValue::Kind::Collection;
@@ -284,6 +299,23 @@ void TqvrCOMAddInModule::WriteProperties(std::vector<FormProperty>& out) const {
     if (FDesignHeight) out.push_back({L"Height", FormValue::Integer(FDesignHeight)});
     if (FDesignWidth) out.push_back({L"Width", FormValue::Integer(FDesignWidth)});
     WriteEventBindings(out);
+}
+
+TObject* TqvrCOMAddInModule::FindRibbonControl(const std::wstring& ID) const {
+    if (int i = FRibbonControls.IndexOf(ID); i >= 0) return FRibbonControls.Objects(i);
+    // A component whose Id changed after it was registered is found by its current Id.
+    for (const auto& e : FRibbonControls.Entries())
+        if (IqvrRibbonComponent* c = AsRibbonComponent(e.object); c && c->Id() == ID) return e.object;
+    return nullptr;
+}
+
+TObject* TqvrCOMAddInModule::FindRibbonControl(int32_t Tag) const {
+    for (const auto& e : FRibbonControls.Entries()) {
+        if (auto* tab = dynamic_cast<TqvrRibbonTab*>(e.object); tab && tab->Tag() == Tag) return e.object;
+        if (auto* control = dynamic_cast<TqvrRibbonCustomControl*>(e.object); control && control->Tag() == Tag)
+            return e.object;
+    }
+    return nullptr;
 }
 
 }  // namespace qvr

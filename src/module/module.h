@@ -10,6 +10,7 @@
 #include "com/registry.h"
 #include "module/hidden_windows.h"
 #include "module/types.h"
+#include "ribbon/ribbon_types.h"
 
 #include <wrl/client.h>
 
@@ -24,6 +25,7 @@ namespace qvr {
 class TqvrAddin;
 class TqvrFactory;
 class TExcelApplication;
+class TqvrRibbonTab;
 class TqvrCOMAddInModule;
 
 // Method-reference events of the module.
@@ -117,6 +119,21 @@ public:
     std::wstring HostVersion();
     int32_t HostMajorVersion() const { return FHostMajorVersion; }
     IRibbonUI* RibbonUI() const { return FRibbonUI.Get(); }
+    // The custom UI namespace the markup writer chose; empty before.
+    const std::wstring& OfficeXMLNS() const { return FOfficeXMLNS; }
+
+    // ---- ribbon components ----
+    // Every tab and control by the id it is registered under, in creation order.
+    TqvrRibbonControlList& RibbonControls() { return FRibbonControls; }
+    // Ordinary and contextual tabs, in creation order; command overrides (none here).
+    std::vector<TqvrRibbonTab*>& Tabs() { return FTabs; }
+    std::vector<TqvrRibbonTab*>& ContextTabs() { return FContextTabs; }
+    std::vector<TObject*>& Commands() { return FCommands; }
+    // The tab or control registered under ID (letter case ignored), else the first whose
+    // current Id is ID; nullptr if none.
+    TObject* FindRibbonControl(const std::wstring& ID) const;
+    // The first registered tab or control whose Tag is Tag; nullptr if none.
+    TObject* FindRibbonControl(int32_t Tag) const;
 
     // ---- hidden windows, hooks and posted messages ----
     // Posts Msg to the internal messaging window, which hands it to OnSendMessage once the
@@ -194,6 +211,10 @@ protected:
     Microsoft::WRL::ComPtr<ICTPFactory> FCTPFactory;
     bool FIsRibbon = false;
     int32_t FStartupCompleteCounter = 0;
+    std::vector<TObject*> FCommands;
+    std::vector<TqvrRibbonTab*> FTabs;
+    std::vector<TqvrRibbonTab*> FContextTabs;
+    TqvrRibbonControlList FRibbonControls;
     int32_t FHostMajorVersion = 0;
     std::unique_ptr<TqvrNativeColorWindow> FNativeColorWindow;
     std::unique_ptr<TqvrInternalMessagingWindow> FInternalMessagingWindow;
