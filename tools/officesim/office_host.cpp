@@ -42,6 +42,11 @@ HRESULT OfficeHost::LoadFromDll(const std::wstring& dllPath, REFCLSID clsid) {
     return factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2), reinterpret_cast<void**>(addIn_.GetAddressOf()));
 }
 
+HRESULT OfficeHost::LoadFromFactory(IClassFactory* factory) {
+    if (!factory) return E_POINTER;
+    return factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2), reinterpret_cast<void**>(addIn_.GetAddressOf()));
+}
+
 HRESULT OfficeHost::LoadByProgId(const std::wstring& progId) {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);

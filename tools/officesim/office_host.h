@@ -21,6 +21,8 @@ public:
 
     // Loads the DLL and creates the class through its own DllGetClassObject.
     HRESULT LoadFromDll(const std::wstring& dllPath, REFCLSID clsid);
+    // Creates the class from a factory already at hand (an add-in linked into the process).
+    HRESULT LoadFromFactory(IClassFactory* factory);
     // Creates the class by ProgID through COM (the registered in-process server).
     HRESULT LoadByProgId(const std::wstring& progId);
 
