@@ -121,6 +121,7 @@ public:
     IRibbonUI* RibbonUI() const { return FRibbonUI.Get(); }
     // The custom UI namespace the markup writer chose; empty before.
     const std::wstring& OfficeXMLNS() const { return FOfficeXMLNS; }
+    void SetOfficeXMLNS(const std::wstring& ns) { FOfficeXMLNS = ns; }
 
     // ---- ribbon components ----
     // Every tab and control by the id it is registered under, in creation order.
@@ -134,6 +135,20 @@ public:
     TObject* FindRibbonControl(const std::wstring& ID) const;
     // The first registered tab or control whose Tag is Tag; nullptr if none.
     TObject* FindRibbonControl(int32_t Tag) const;
+    // Office's built-in controls, asked through the host's command bars (ribbon/dispatch.cpp):
+    // false, empty or none while the host has no command bars; a failing call raises.
+    bool GetRibbonControlEnabled(const std::wstring& idMso);
+    bool GetRibbonControlPressed(const std::wstring& idMso);
+    bool GetRibbonControlVisible(const std::wstring& idMso);
+    std::wstring GetRibbonControlCaption(const std::wstring& idMso);
+    std::wstring GetRibbonControlScreentip(const std::wstring& idMso);
+    std::wstring GetRibbonControlSupertip(const std::wstring& idMso);
+    Microsoft::WRL::ComPtr<IPictureDisp> GetRibbonControlImage(const std::wstring& idMso, int32_t Width, int32_t Height);
+    void RibbonControlExecute(const std::wstring& idMso);
+    // Selects a tab, from Office 2010 on and once the ribbon is loaded; Office's errors go to the
+    // error report.
+    void ActivateRibbonTabMso(const std::wstring& ControlID);
+    void ActivateRibbonTabQ(const std::wstring& ControlID, const std::wstring& TabNamespace);
 
     // ---- hidden windows, hooks and posted messages ----
     // Posts Msg to the internal messaging window, which hands it to OnSendMessage once the

@@ -4,6 +4,8 @@
 #include "com/error.h"
 #include "com/handles.h"
 #include "module/excel_app.h"
+#include "ribbon/dispatch.h"
+#include "ribbon/markup.h"
 #include "server/comserver.h"
 #include "server/factory.h"
 
@@ -110,12 +112,13 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetTypeInfo(UINT index, LCID, ITypeInfo** i
     return Boundary([&] { return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), info); });
 }
 
+// The ribbon callbacks named in the markup come through these two (ribbon/dispatch.h).
 HRESULT STDMETHODCALLTYPE TqvrAddin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (!names || !ids) return E_POINTER;
     ComPtr<ITypeInfo> info;
     HRESULT hr = GetTypeInfo(0, 0, &info);
     if (FAILED(hr)) return hr;
-    return DispGetIDsOfNames(info.Get(), names, count, ids);
+    return RibbonGetIDsOfNames(info.Get(), names, count, ids);
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -123,7 +126,9 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags,
     ComPtr<ITypeInfo> info;
     HRESULT hr = GetTypeInfo(0, 0, &info);
     if (FAILED(hr)) return hr;
-    return DispInvoke(static_cast<IDTExtensibility2*>(this), info.Get(), id, flags, params, result, excep, argErr);
+    const TqvrRibbonDispatchTarget target{FAddInModule.get(), static_cast<IDTExtensibility2*>(this), info.Get(),
+                                          factory_.ErrorIID(), factory_.ProgID()};
+    return RibbonInvoke(target, id, flags, params, result, excep, argErr);
 }
 
 // ---- IDTExtensibility2 ----
@@ -278,11 +283,16 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnAddInsUpdate(SAFEARRAY**) { return S_OK; 
 
 // ---- IRibbonExtensibility ----
 
-HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR, BSTR* RibbonXml) {
+HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) {
     if (!RibbonXml) return E_POINTER;
     *RibbonXml = nullptr;
     return Boundary([&] {
-        *RibbonXml = SysAllocString(L"");
+        if (!FAddInModule) throw EqvrError(L"The add-in is not connected: there is no ribbon to describe.");
+        const std::wstring ribbonId = RibbonID ? std::wstring(RibbonID, SysStringLen(RibbonID)) : std::wstring();
+        std::wstring xml;
+        qvr::GetCustomUI(*FAddInModule, ribbonId, xml);
+        *RibbonXml = SysAllocStringLen(xml.data(), static_cast<UINT>(xml.size()));
+        if (!*RibbonXml) ThrowIfFailed(E_OUTOFMEMORY);
         return S_OK;
     });
 }

@@ -22,6 +22,8 @@ HRESULT ExcelSession::Start(const std::wstring& dllPath) {
     Note(L"OnConnection(ConnectMode=1) -> " + HResultText(hr));
     if (FAILED(hr)) return hr;
     running_ = true;
+    HRESULT ribbon = ribbon_.Load(host_.AddIn(), L"Microsoft.Excel.Workbook", app_->Window());
+    Note(L"ribbon Microsoft.Excel.Workbook -> " + HResultText(ribbon));
     hr = host_.StartupComplete();
     Note(L"OnStartupComplete -> " + HResultText(hr));
     return hr;
@@ -40,6 +42,7 @@ void ExcelSession::Shutdown() {
     Note(L"OnBeginShutdown -> " + HResultText(host_.BeginShutdown()));
     Note(L"OnDisconnection(RemoveMode=0) -> " + HResultText(host_.Disconnect(0)));
     comAddIn_->object.Reset();
+    ribbon_.Release();
     host_.ReleaseAddIn();
     Note(L"DllCanUnloadNow -> " + HResultText(host_.CanUnloadNow()));
     unloaded_ = host_.Unload();

@@ -5,6 +5,7 @@
 
 #include "excel_sim.h"
 #include "office_host.h"
+#include "ribbon_host.h"
 
 #include <string>
 #include <vector>
@@ -17,7 +18,8 @@ public:
     ~ExcelSession();
 
     // Loads the add-in from a DLL path (or by ProgID when dllPath is empty), connects it with
-    // ConnectMode 1 and completes the start-up.
+    // ConnectMode 1, builds the workbook ribbon as Office does before the start-up completes,
+    // and completes the start-up. A ribbon that fails is logged; Excel starts without it.
     HRESULT Start(const std::wstring& dllPath);
     // After a call into the add-in: runs the shut-down when Excel was asked to quit. True when it ran.
     bool AfterCall();
@@ -27,6 +29,8 @@ public:
     ExcelApplicationSim& App() { return *app_.Get(); }
     OfficeHost& Host() { return host_; }
     COMAddInSim& AddInObject() { return *comAddIn_.Get(); }
+    // Excel's workbook ribbon with the add-in's controls.
+    RibbonHost& Ribbon() { return ribbon_; }
     bool Running() const { return running_; }
     bool Unloaded() const { return unloaded_; }
     // What happened, one line per step.
@@ -37,6 +41,7 @@ private:
     Microsoft::WRL::ComPtr<ExcelApplicationSim> app_;
     Microsoft::WRL::ComPtr<COMAddInSim> comAddIn_;
     OfficeHost host_;
+    RibbonHost ribbon_;
     bool running_ = false;
     bool unloaded_ = false;
 };

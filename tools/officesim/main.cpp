@@ -1,11 +1,18 @@
-// ExcelSim: plays Excel starting up with the VORTELIX add-in, and shutting down again, and prints
-// what the add-in did.
-//   ExcelSim [--dll <path>] [--connect-mode N] [--remove-mode N] [--no-addininst]
+// ExcelSim: plays Excel with the VORTELIX add-in. By default it opens an order workbook, starts
+// the add-in as Excel does (connection, ribbon, start-up), shows the ribbon the add-in put up,
+// presses its button "Bestelling verwerken" through the ribbon and follows the hand-off to the
+// end: Excel quits, the add-in is unloaded, the uploader finds the copy.
+//   ExcelSim [--dll <path>] [--workbook <file.xlsx>] [--markup] [--no-press]
+// The start-up and shut-down alone, with a chosen connect or remove mode:
+//   ExcelSim --lifecycle [--connect-mode N] [--remove-mode N] [--no-addininst]
+#include "excel_session.h"
 #include "excel_sim.h"
 #include "office_host.h"
+#include "xlsx.h"
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 using namespace officesim;
 
@@ -13,6 +20,7 @@ namespace {
 
 const CLSID kAddInClsid = {0x5A7C2E91, 0x3D48, 0x4B6F, {0x9E, 0x21, 0x7C, 0x0D, 0x4A, 0x8B, 0x3F, 0x65}};
 const wchar_t kAddInKey[] = L"Software\\Microsoft\\Office\\Excel\\AddIns\\VORTELIXExcel.coVORTELIXExcel";
+const wchar_t kButtonLabel[] = L"Bestelling verwerken";
 
 void Say(const std::wstring& line) {
     std::fwprintf(stdout, L"%ls\n", line.c_str());
@@ -20,6 +28,15 @@ void Say(const std::wstring& line) {
 }
 
 std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/") + 1); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH] = {}, longTemp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    GetLongPathNameW(temp, longTemp, MAX_PATH);
+    return longTemp;
+}
 
 std::wstring StartModeValue() {
     wchar_t value[64] = {};
@@ -29,60 +46,153 @@ std::wstring StartModeValue() {
     return value;
 }
 
+// The workbook the user has open. The add-in deletes the file it hands over, so the stand-in
+// always opens a copy: of the given workbook, or of a small order it writes itself.
+std::wstring PrepareWorkbook(const std::wstring& given) {
+    std::wstring folder = TempFolder() + L"ExcelSim";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring path = folder + L"\\Bestelling.xlsx";
+    if (!given.empty()) return CopyFileW(given.c_str(), path.c_str(), FALSE) ? path : std::wstring();
+    XlsxPackage order;
+    order.SetEntry("xl/worksheets/sheet1.xml",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?><worksheet "
+                   "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData></sheetData></worksheet>");
+    order.SetCellText("A1", "Artikel");
+    order.SetCellText("B1", "Aantal");
+    order.SetCellText("A2", "VX-1001 Bevestigingsset");
+    order.SetCellText("B2", "12");
+    return WriteWholeFile(path, order.Serialize()) ? path : std::wstring();
+}
+
+// What the uploader stand-in wrote next to the add-in; empty when it did not run in time.
+std::string UploaderLog(const std::wstring& addInFolder) {
+    for (int waited = 0; waited <= 15000; waited += 100) {
+        bool ok = false;
+        std::vector<uint8_t> bytes = ReadWholeFile(addInFolder + L"Dravenport.log", &ok);
+        if (ok && !bytes.empty()) return std::string(bytes.begin(), bytes.end());
+        Sleep(100);
+    }
+    return {};
+}
+
+std::wstring Widen(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+// The add-in's main job through the ribbon, end to end.
+int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showMarkup, bool press) {
+    const std::wstring version = std::to_wstring(OFFICESIM_MAJOR) + L".0";
+    Say(L"Excel stand-in " + version + L" starting");
+    const std::wstring source = PrepareWorkbook(workbook);
+    if (source.empty()) {
+        Say(L"cannot prepare the workbook");
+        return 1;
+    }
+    const std::wstring addInFolder = Folder(dll);
+    DeleteFileW((addInFolder + L"Dravenport.log").c_str());
+
+    ExcelSession session(version);
+    Say(L"workbook open: " + source + (session.App().Open(source) ? L"" : L" (cannot be read)"));
+    HRESULT hr = session.Start(dll);
+    for (const std::wstring& line : session.log) Say(L"  " + line);
+    if (FAILED(hr)) return 1;
+
+    RibbonHost& ribbon = session.Ribbon();
+    if (showMarkup) Say(L"custom UI markup:\n" + ribbon.Markup());
+    Say(L"ribbon Microsoft.Excel.Workbook as Excel shows it:");
+    for (const std::wstring& line : ribbon.Describe()) Say(L"  " + line);
+    Say(L"callbacks resolved: " + std::to_wstring(ribbon.CallbackIds().size()) + L", unresolved: " +
+        std::to_wstring(ribbon.Unresolved().size()));
+    for (const std::wstring& p : ribbon.problems) Say(L"  problem: " + p);
+    const RibbonElement* button = ribbon.FindByLabel(kButtonLabel);
+    if (!button) {
+        Say(std::wstring(L"the ribbon has no button \"") + kButtonLabel + L"\"");
+        return 1;
+    }
+    if (!press) return ribbon.problems.empty() && ribbon.Unresolved().empty() ? 0 : 1;
+
+    const size_t logged = session.log.size();
+    Say(std::wstring(L"pressing \"") + kButtonLabel + L"\" (" + button->id + L")");
+    hr = ribbon.Press(button->id);
+    Say(L"  " + button->attributes.at(L"onAction") + L" -> " + HResultText(hr));
+    session.AfterCall();
+    for (size_t i = logged; i < session.log.size(); ++i) Say(L"  " + session.log[i]);
+
+    const std::wstring copy = TempFolder() + L"VortelixExcel\\Order.xlsx";
+    const bool copied = Exists(copy);
+    const bool deleted = !Exists(source);
+    Say(L"copy " + copy + (copied ? L" written" : L" missing"));
+    Say(L"workbook file " + std::wstring(deleted ? L"deleted" : L"still there"));
+    std::string uploader = UploaderLog(addInFolder);
+    Say(uploader.empty() ? L"Dravenport.exe did not run" : L"Dravenport.exe ran:");
+    if (!uploader.empty()) Say(Widen(uploader));
+    bool found = uploader.find("found=yes") != std::string::npos;
+    return SUCCEEDED(hr) && session.Unloaded() && copied && deleted && found ? 0 : 1;
+}
+
+// Start-up and shut-down only, with the modes given on the command line.
+int RunLifecycle(const std::wstring& dll, LONG connectMode, LONG removeMode, bool withAddInInst) {
+    int rc = 0;
+    Say(L"Excel stand-in " + std::to_wstring(OFFICESIM_MAJOR) + L".0 starting");
+    auto app = ExcelApplicationSim::Make<ExcelApplicationSim>(std::to_wstring(OFFICESIM_MAJOR) + L".0");
+    auto addInInst = COMAddInSim::Make<COMAddInSim>();
+    OfficeHost host;
+    HRESULT hr = host.LoadFromDll(dll, kAddInClsid);
+    Say(L"load " + dll + L" -> " + HResultText(hr));
+    if (FAILED(hr)) return 1;
+    SAFEARRAY* custom = OfficeHost::MakeCustomArray(1);
+    Say(L"QVRStartMode before start-up: " + StartModeValue());
+    hr = host.Connect(app.Get(), connectMode, withAddInInst ? addInInst.Get() : nullptr, custom);
+    Say(L"OnConnection(ConnectMode=" + std::to_wstring(connectMode) + L") -> " + HResultText(hr));
+    if (FAILED(hr)) rc = 1;
+    Say(std::wstring(L"COMAddIn.Object set by the add-in: ") + (addInInst->object ? L"yes" : L"no"));
+    if (connectMode == 1) {
+        hr = host.StartupComplete(custom);
+        Say(L"OnStartupComplete -> " + HResultText(hr));
+        if (FAILED(hr)) rc = 1;
+    }
+    Say(L"QVRStartMode after start-up: " + StartModeValue());
+    Say(L"Excel calls made by the add-in: " + std::to_wstring(app->Calls().size()));
+    hr = host.BeginShutdown(custom);
+    Say(L"OnBeginShutdown -> " + HResultText(hr));
+    hr = host.Disconnect(removeMode, custom);
+    Say(L"OnDisconnection(RemoveMode=" + std::to_wstring(removeMode) + L") -> " + HResultText(hr));
+    SafeArrayDestroy(custom);
+    addInInst->object.Reset();
+    host.ReleaseAddIn();
+    Say(L"DllCanUnloadNow -> " + HResultText(host.CanUnloadNow()));
+    bool unloaded = host.Unload();
+    Say(std::wstring(L"add-in DLL unloaded: ") + (unloaded ? L"yes" : L"no"));
+    return unloaded ? rc : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring dll = Folder(self) + L"VORTELIXExcel.dll";
+    std::wstring workbook;
     LONG connectMode = 1, removeMode = 0;
-    bool withAddInInst = true;
+    bool withAddInInst = true, lifecycle = false, markup = false, press = true;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--dll" && i + 1 < argc) dll = argv[++i];
-        else if (a == L"--connect-mode" && i + 1 < argc) connectMode = _wtoi(argv[++i]);
-        else if (a == L"--remove-mode" && i + 1 < argc) removeMode = _wtoi(argv[++i]);
-        else if (a == L"--no-addininst") withAddInInst = false;
+        else if (a == L"--workbook" && i + 1 < argc) workbook = argv[++i];
+        else if (a == L"--markup") markup = true;
+        else if (a == L"--no-press") press = false;
+        else if (a == L"--lifecycle") lifecycle = true;
+        else if (a == L"--connect-mode" && i + 1 < argc) lifecycle = true, connectMode = _wtoi(argv[++i]);
+        else if (a == L"--remove-mode" && i + 1 < argc) lifecycle = true, removeMode = _wtoi(argv[++i]);
+        else if (a == L"--no-addininst") lifecycle = true, withAddInInst = false;
     }
 
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
-    int rc = 0;
-    {
-        Say(L"Excel stand-in " + std::to_wstring(OFFICESIM_MAJOR) + L".0 starting");
-        auto app = ExcelApplicationSim::Make<ExcelApplicationSim>(std::to_wstring(OFFICESIM_MAJOR) + L".0");
-        auto addInInst = COMAddInSim::Make<COMAddInSim>();
-        OfficeHost host;
-        HRESULT hr = host.LoadFromDll(dll, kAddInClsid);
-        Say(L"load " + dll + L" -> " + HResultText(hr));
-        if (FAILED(hr)) {
-            CoUninitialize();
-            return 1;
-        }
-        SAFEARRAY* custom = OfficeHost::MakeCustomArray(1);
-        Say(L"QVRStartMode before start-up: " + StartModeValue());
-        hr = host.Connect(app.Get(), connectMode, withAddInInst ? addInInst.Get() : nullptr, custom);
-        Say(L"OnConnection(ConnectMode=" + std::to_wstring(connectMode) + L") -> " + HResultText(hr));
-        if (FAILED(hr)) rc = 1;
-        Say(std::wstring(L"COMAddIn.Object set by the add-in: ") + (addInInst->object ? L"yes" : L"no"));
-        if (connectMode == 1) {
-            hr = host.StartupComplete(custom);
-            Say(L"OnStartupComplete -> " + HResultText(hr));
-            if (FAILED(hr)) rc = 1;
-        }
-        Say(L"QVRStartMode after start-up: " + StartModeValue());
-        Say(L"Excel calls made by the add-in: " + std::to_wstring(app->Calls().size()));
-        hr = host.BeginShutdown(custom);
-        Say(L"OnBeginShutdown -> " + HResultText(hr));
-        hr = host.Disconnect(removeMode, custom);
-        Say(L"OnDisconnection(RemoveMode=" + std::to_wstring(removeMode) + L") -> " + HResultText(hr));
-        SafeArrayDestroy(custom);
-        addInInst->object.Reset();
-        host.ReleaseAddIn();
-        Say(L"DllCanUnloadNow -> " + HResultText(host.CanUnloadNow()));
-        bool unloaded = host.Unload();
-        Say(std::wstring(L"add-in DLL unloaded: ") + (unloaded ? L"yes" : L"no"));
-        if (!unloaded) rc = 1;
-    }
+    int rc = lifecycle ? RunLifecycle(dll, connectMode, removeMode, withAddInInst)
+                       : RunMainJob(dll, workbook, markup, press);
     CoUninitialize();
     return rc;
 }
