@@ -1,0 +1,442 @@
+// The add-in's installer package under Windows Installer, in this test's own Wine prefix: msiexec
+// installs it for all users, Excel of this program's bitness finds the add-in and loads it
+// through COM, msiexec removes it again and nothing of it remains; and the registry the package
+// writes is exactly what the DLL's own registration (regsvr32) writes for the same file.
+#include "com/handles.h"
+#include "excel_session.h"
+#include "reg_support.h"
+
+#include <gtest/gtest.h>
+
+#include <msi.h>
+#include <msiquery.h>
+#include <shlobj.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <set>
+
+using namespace regtest;
+
+namespace {
+
+const std::wstring kPackage = WindowsPath(QVR_MSI);
+const std::wstring kOtherBitnessPackage = WindowsPath(QVR_OTHER_BITNESS_MSI);
+const std::wstring kBuiltDll = WindowsPath(QVR_ADDIN_DLL);
+const std::wstring kBuiltUploader = WindowsPath(QVR_PACKAGED_UPLOADER);
+constexpr bool k64Bit = sizeof(void*) == 8;
+constexpr DWORD kInstallFailure = ERROR_INSTALL_FAILURE;  // 1603
+
+std::wstring Upper(std::wstring s) {
+    CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+
+std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
+
+std::wstring Lines(const std::set<std::wstring>& lines) {
+    std::wstring out;
+    for (const auto& l : lines) out += l + L"\n";
+    return out;
+}
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    return temp;
+}
+
+// ---------------------------------------------------------------------------------------------
+// msiexec, silent, with a verbose log that is shown when the run did not end as expected
+// ---------------------------------------------------------------------------------------------
+
+DWORD Msiexec(const std::wstring& arguments, DWORD expected = ERROR_SUCCESS) {
+    std::wstring log = TempFolder() + L"msiexec.log";
+    DeleteFileW(log.c_str());
+    auto start = std::chrono::steady_clock::now();
+    DWORD code = RunProgram(L"msiexec.exe", arguments + L" /qn /l*v " + Quoted(log));
+    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("msiexec %ls: exit code %lu after %.2f s\n", arguments.c_str(), static_cast<unsigned long>(code),
+                took.count());
+    if (code != expected) {
+        std::ifstream in(log.c_str(), std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::erase(text, '\0');  // the log may be UTF-16
+        ADD_FAILURE() << "msiexec " << testing::PrintToString(arguments) << " ended with " << code << ", expected "
+                      << expected << "; its log ends:\n"
+                      << text.substr(text.size() > 6000 ? text.size() - 6000 : 0);
+    }
+    return code;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Where the add-in goes
+// ---------------------------------------------------------------------------------------------
+
+// "Program Files" of this program's bitness: "Program Files (x86)" for a 32-bit program on 64-bit
+// Windows, as for 32-bit Office.
+std::wstring ProgramFiles() {
+    wchar_t path[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+// An install place: the package's default folder, or the folder an administrator gives with
+// INSTALLDIR. A folder without a blank is the case in which COM gets the long server path.
+struct Place {
+    const char* name;
+    std::wstring installDir;  // empty: the default
+};
+
+std::wstring Folder(const Place& place) {
+    return place.installDir.empty() ? ProgramFiles() + L"\\VORTELIX Excel\\" : place.installDir;
+}
+
+std::wstring InstallArguments(const std::wstring& package, const Place& place = {}) {
+    std::wstring arguments = L"/i " + Quoted(package);
+    if (!place.installDir.empty()) arguments += L" INSTALLDIR=" + Quoted(place.installDir);
+    return arguments;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string Contents(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::set<std::wstring> FileNames(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    qvr::unique_find find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find) return names;
+    do {
+        std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") names.insert(name);
+    } while (FindNextFileW(find.get(), &data));
+    return names;
+}
+
+// Windows Installer's cache of installed packages.
+std::wstring InstallerCache() {
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    return std::wstring(windows) + L"\\Installer";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The registry, as far as it is the add-in's
+// ---------------------------------------------------------------------------------------------
+
+// "+ HKLM\Software\...\Key|Value = data" -> "HKLM\Software\...\Key|Value"
+std::wstring EntryOf(const std::wstring& line) {
+    size_t eq = line.find(L" = ");
+    return line.substr(2, eq == std::wstring::npos ? std::wstring::npos : eq - 2);
+}
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Windows Installer's records of the product (product, feature and component registration and
+// the Add/Remove Programs entry) and the package's record of its install folder, by logical
+// upper-case path.
+bool InstallerRecord(const std::wstring& path) {
+    for (const wchar_t* area : {L"HKLM\\SOFTWARE\\CLASSES\\INSTALLER", L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\INSTALLER",
+                                L"HKLM\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL\\",
+                                L"HKLM\\SOFTWARE\\VORTELIX"})
+        if (StartsWith(path, area)) return true;
+    return false;
+}
+
+// Wine keeps the session's display settings under its own key.
+bool WineSessionState(const std::wstring& path) { return StartsWith(path, L"HKCU\\SOFTWARE\\WINE\\"); }
+
+// The parents of the Excel add-in key under the current user, which the running add-in creates
+// with its key. They are Office's key structure and hold nothing.
+bool ParentOfTheUserAddInKey(const std::wstring& path) {
+    return StartsWith(Upper(L"HKCU\\" + kExcelAddInKey), path + L"\\");
+}
+
+std::wstring LogicalUpper(const std::wstring& line) { return Upper(LogicalPath(EntryOf(line))); }
+
+// What changed from before to after, without Windows Installer's records and Wine's session
+// state: "+ HKLM\...|Value = type:data" lines with the raw paths (both views).
+std::set<std::wstring> AddInChanges(const Snapshot& before, const Snapshot& after) {
+    std::set<std::wstring> out;
+    for (const auto& line : Changes(before, after)) {
+        std::wstring path = LogicalUpper(line);
+        if (!InstallerRecord(path) && !WineSessionState(path)) out.insert(line);
+    }
+    return out;
+}
+
+// The same lines by logical path (a key written in both views counts once), upper-cased.
+std::set<std::wstring> Logical(const std::set<std::wstring>& lines) {
+    std::set<std::wstring> out;
+    for (const auto& line : lines) {
+        size_t eq = line.find(L" = ");
+        out.insert(line.substr(0, 2) + LogicalUpper(line) + (eq == std::wstring::npos ? L"" : line.substr(eq)));
+    }
+    return out;
+}
+
+// What is left after an uninstall: every change except empty keys of Windows Installer's own
+// structure, the empty parents of the user's add-in key and Wine's session state.
+std::set<std::wstring> Leftovers(const Snapshot& before, const Snapshot& after) {
+    std::set<std::wstring> out;
+    for (const auto& line : Changes(before, after)) {
+        std::wstring path = LogicalUpper(line);
+        bool emptyKeyAdded = line[0] == L'+' && path.find(L'|') == std::wstring::npos;
+        if (WineSessionState(path) || (emptyKeyAdded && (InstallerRecord(path) || ParentOfTheUserAddInKey(path))))
+            continue;
+        out.insert(line);
+    }
+    return out;
+}
+
+// Office as installed on an ordinary machine: Excel's class, and another add-in in its add-in key.
+const std::wstring kOtherAddInKey = L"Software\\Microsoft\\Office\\Excel\\AddIns\\Other.Connect";
+void InstallExcelWithAnotherAddIn() {
+    InstallExcel();
+    WriteText(HKEY_LOCAL_MACHINE, kOtherAddInKey, L"FriendlyName", L"Another add-in");
+    WriteDword(HKEY_LOCAL_MACHINE, kOtherAddInKey, L"LoadBehavior", 3);
+}
+
+std::wstring RegisteredTypeLibraryPath() {
+    GUID libid;
+    CLSIDFromString(kLibid.c_str(), &libid);
+    qvr::unique_bstr path;
+    if (FAILED(QueryPathOfRegTypeLib(libid, 1, 0, 0x409, path.put()))) return L"";
+    return path.str();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Excel of this program's bitness
+// ---------------------------------------------------------------------------------------------
+
+// The add-ins Excel loads at start-up for all users: the subkeys of its add-in key under
+// HKEY_LOCAL_MACHINE (in the registry view of Excel's own bitness) with LoadBehavior 3.
+std::vector<std::wstring> AddInsExcelLoadsForAllUsers() {
+    const std::wstring addIns = L"Software\\Microsoft\\Office\\Excel\\AddIns";
+    std::vector<std::wstring> progIds;
+    qvr::unique_hkey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, addIns.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return progIds;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        if (ReadDword(HKEY_LOCAL_MACHINE, addIns + L"\\" + name, L"LoadBehavior") == 3u) progIds.emplace_back(name);
+    }
+    return progIds;
+}
+
+std::wstring ModulePathOf(const void* code) {
+    HMODULE module = nullptr;
+    wchar_t path[MAX_PATH] = {};
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(code), &module) ||
+        !GetModuleFileNameW(module, path, MAX_PATH) || !GetLongPathNameW(path, path, MAX_PATH))
+        return L"";
+    return path;
+}
+
+// Seam for the ribbon. Once the stand-in builds Excel's ribbon from the add-in's markup, the
+// installed add-in's button "Bestelling verwerken" is pressed here and the hand-off is expected to
+// start the uploader from the install folder. Until then Excel's part ends with the started
+// add-in. (The Dravenport stand-in writes Dravenport.log next to itself; a pressing test removes
+// that file before the uninstall, which knows only the files it installed.)
+void PressOrderButtonOnceTheRibbonIsThere(officesim::ExcelSession&) {}
+
+// Excel starts with the add-in it found, runs it and shuts down. Returns the path of the DLL the
+// add-in object came from.
+std::wstring ExcelRunsTheAddIn(const std::wstring& progId) {
+    EXPECT_EQ(kProgId, progId) << "the stand-in creates the add-in by this ProgID";
+    std::wstring loadedFrom;
+    {
+        officesim::ExcelSession excel;
+        EXPECT_EQ(S_OK, excel.Start(L"")) << "created by ProgID through COM";
+        if (!excel.Host().AddIn()) return L"";
+        loadedFrom = ModulePathOf(*reinterpret_cast<void* const*>(excel.Host().AddIn()));
+        PressOrderButtonOnceTheRibbonIsThere(excel);
+        excel.Shutdown();
+    }
+    CoFreeUnusedLibrariesEx(0, 0);
+    return loadedFrom;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The package itself
+// ---------------------------------------------------------------------------------------------
+
+class MsiHandle {
+public:
+    MsiHandle() = default;
+    ~MsiHandle() {
+        if (h_) MsiCloseHandle(h_);
+    }
+    MsiHandle(const MsiHandle&) = delete;
+    MsiHandle& operator=(const MsiHandle&) = delete;
+    MSIHANDLE* put() { return &h_; }
+    MSIHANDLE get() const { return h_; }
+
+private:
+    MSIHANDLE h_ = 0;
+};
+
+// The rows of a query, every column as text; nullopt when the query fails (a missing table).
+using Rows = std::vector<std::vector<std::wstring>>;
+std::optional<Rows> Query(MSIHANDLE database, const std::wstring& sql) {
+    MsiHandle view;
+    if (MsiDatabaseOpenViewW(database, sql.c_str(), view.put()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+        return std::nullopt;
+    Rows rows;
+    for (;;) {
+        MsiHandle record;
+        if (MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) break;
+        std::vector<std::wstring> row;
+        for (UINT i = 1, n = MsiRecordGetFieldCount(record.get()); i <= n; ++i) {
+            wchar_t text[1024] = {};
+            DWORD length = 1024;
+            MsiRecordGetStringW(record.get(), i, text, &length);
+            row.emplace_back(text);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+TEST(Package, IsPerMachineForThisBitnessAndRegistersWithoutRunningCode) {
+    MsiHandle database;
+    ASSERT_EQ(ERROR_SUCCESS, MsiOpenDatabaseW(kPackage.c_str(), MSIDBOPEN_READONLY, database.put()));
+    MsiHandle summary;
+    ASSERT_EQ(ERROR_SUCCESS, MsiGetSummaryInformationW(database.get(), nullptr, 0, summary.put()));
+    wchar_t platform[64] = {};
+    DWORD length = 64;
+    UINT type = 0;
+    ASSERT_EQ(ERROR_SUCCESS,
+              MsiSummaryInfoGetPropertyW(summary.get(), PIDSI_TEMPLATE, &type, nullptr, nullptr, platform, &length));
+    EXPECT_EQ(k64Bit ? L"x64;1033" : L"Intel;1033", std::wstring(platform)) << "the platform of this build";
+
+    EXPECT_EQ((Rows{{L"1"}}), Query(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property` = 'ALLUSERS'"))
+        << "installed for all users of the machine";
+    for (const wchar_t* table : {L"SelfReg", L"CustomAction", L"Class", L"TypeLib", L"ProgId"}) {
+        auto rows = Query(database.get(), std::wstring(L"SELECT * FROM `") + table + L"`");
+        EXPECT_TRUE(!rows || rows->empty()) << "no " << testing::PrintToString(std::wstring(table))
+                                            << " rows: the registry comes from plain Registry rows";
+    }
+    // Every component lives in the registry view of this bitness (msidbComponentAttributes64bit).
+    constexpr int k64BitComponent = 0x100;
+    auto components = Query(database.get(), L"SELECT `Component`, `Attributes` FROM `Component`");
+    ASSERT_TRUE(components && !components->empty());
+    for (const auto& c : *components)
+        EXPECT_EQ(k64Bit, (std::stoi(c[1]) & k64BitComponent) != 0) << testing::PrintToString(c[0]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Install, Excel, uninstall
+// ---------------------------------------------------------------------------------------------
+
+class Installed : public testing::TestWithParam<Place> {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Exists(kPackage)) << "the package of this build";
+        ASSERT_TRUE(Exists(kBuiltDll));
+    }
+    void TearDown() override {
+        UninstallExcel();
+        DeleteTree(HKEY_LOCAL_MACHINE, kOtherAddInKey);
+    }
+};
+
+TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
+    const std::wstring folder = Folder(GetParam());
+    const std::wstring dll = folder + L"VORTELIXExcel.dll";
+    InstallExcelWithAnotherAddIn();
+    Snapshot before = TakeSnapshot();
+    std::set<std::wstring> cachedBefore = FileNames(InstallerCache());
+    ASSERT_FALSE(Exists(folder));
+
+    ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage, GetParam())));
+
+    // The DLL and the uploader it starts, next to each other, as built.
+    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll"}), FileNames(folder));
+    EXPECT_TRUE(Contents(kBuiltDll) == Contents(dll)) << "the DLL of this build";
+    EXPECT_TRUE(Contents(kBuiltUploader) == Contents(folder + L"Dravenport.exe")) << "the uploader";
+    EXPECT_EQ(Upper(dll), Upper(RegisteredTypeLibraryPath())) << "the type library is registered from the DLL";
+
+    // Excel of this bitness finds the add-in among its all-users add-ins and loads the installed DLL.
+    std::vector<std::wstring> found = AddInsExcelLoadsForAllUsers();
+    ASSERT_EQ(1, std::count(found.begin(), found.end(), kProgId)) << "found next to the other add-in";
+    EXPECT_EQ(2u, found.size());
+    EXPECT_EQ(Upper(dll), Upper(ExcelRunsTheAddIn(kProgId)));
+    EXPECT_EQ(nullptr, GetModuleHandleW(dll.c_str())) << "Excel has let the DLL go";
+    EXPECT_TRUE(ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"QVRStartMode").has_value())
+        << "the add-in ran and keeps its start mode for the user";
+
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
+
+    EXPECT_EQ(L"", Lines(Leftovers(before, TakeSnapshot()))) << "no key or value of the add-in remains";
+    EXPECT_FALSE(Exists(folder)) << "the install folder is gone";
+    EXPECT_EQ(cachedBefore, FileNames(InstallerCache())) << "the cached package is gone";
+    EXPECT_EQ(L"", RegisteredTypeLibraryPath()) << "no type library registration";
+    CLSID clsid;
+    EXPECT_FALSE(SUCCEEDED(CLSIDFromProgID(kProgId.c_str(), &clsid))) << "COM no longer knows the ProgID";
+    EXPECT_EQ(3u, ReadDword(HKEY_LOCAL_MACHINE, kOtherAddInKey, L"LoadBehavior")) << "the other add-in is untouched";
+}
+
+TEST_P(Installed, RegistryIsWhatRegsvr32WritesForTheSameFile) {
+    const std::wstring folder = Folder(GetParam());
+    const std::wstring dll = folder + L"VORTELIXExcel.dll";
+    InstallExcelWithAnotherAddIn();
+
+    Snapshot before = TakeSnapshot();
+    ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage, GetParam())));
+    std::set<std::wstring> package = AddInChanges(before, TakeSnapshot());
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
+    ASSERT_FALSE(Exists(folder));
+
+    // The same DLL at the same place, registered by the system's registration tool.
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(kBuiltDll.c_str(), dll.c_str(), TRUE));
+    before = TakeSnapshot();
+    ASSERT_EQ(0u, RunProgram(L"regsvr32.exe", L"/s " + Quoted(dll)));
+    std::set<std::wstring> regsvr32 = AddInChanges(before, TakeSnapshot());
+    EXPECT_EQ(0u, RunProgram(L"regsvr32.exe", L"/u /s " + Quoted(dll)));
+    DeleteFileW(dll.c_str());
+    RemoveDirectoryW(folder.c_str());
+
+    EXPECT_FALSE(package.empty());
+    EXPECT_EQ(Lines(Logical(regsvr32)), Lines(Logical(package))) << "the same keys and values";
+    // In the same registry view: the package writes the view of its bitness, regsvr32 that view
+    // and (Wine's type library registration) copies of the type library's keys in the other.
+    for (const auto& line : package) EXPECT_EQ(1u, regsvr32.count(line)) << testing::PrintToString(line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, Installed,
+                         testing::Values(Place{"ProgramFiles", L""}, Place{"FolderWithoutBlank", L"C:\\VORTELIX\\"}),
+                         [](const testing::TestParamInfo<Place>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// One bitness per machine
+// ---------------------------------------------------------------------------------------------
+
+// Both packages write the same ProgID (and, on 64-bit Windows, the same type library key, which
+// both views share): with both installed, removing one would break the other.
+TEST(Package, RefusesToInstallWhileThePackageOfTheOtherBitnessIsInstalled) {
+    ASSERT_TRUE(Exists(kOtherBitnessPackage));
+    ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(kOtherBitnessPackage)));
+    Snapshot before = TakeSnapshot();
+
+    EXPECT_EQ(kInstallFailure, Msiexec(InstallArguments(kPackage), kInstallFailure));
+    EXPECT_EQ(L"", Lines(AddInChanges(before, TakeSnapshot()))) << "nothing written";
+    EXPECT_FALSE(Exists(Folder({}))) << "nothing installed";
+
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kOtherBitnessPackage)));
+    EXPECT_EQ(0u, Msiexec(InstallArguments(kPackage))) << "once the other is gone";
+    EXPECT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
+}
+
+}  // namespace
