@@ -114,6 +114,17 @@ TEST_F(StandInRibbon, PressingRunsTheButtonsClickWithOfficesControl) {
     EXPECT_EQ(E_INVALIDARG, ribbon.Press(L"NoSuchButton"));
 }
 
+TEST_F(DispatchFixture, MarkupThatIsNotWellFormedGivesNoRibbon) {
+    Connect();
+    Module().OnRibbonBeforeLoad = [](TObject*, const std::wstring&, std::wstring& xml) { xml = L"<customUI><tabs>"; };
+    RibbonHost ribbon;
+    EXPECT_EQ(E_FAIL, ribbon.Load(addIn.Get(), L"Microsoft.Excel.Workbook", app->Window()));
+    EXPECT_FALSE(ribbon.Loaded());
+    ASSERT_EQ(1u, ribbon.problems.size());
+    EXPECT_EQ(0u, ribbon.problems[0].find(L"the custom UI markup is not well formed")) << ribbon.problems[0].c_str();
+    EXPECT_EQ(nullptr, Module().RibbonUI()) << "Office does not load a ribbon it cannot read";
+}
+
 // ---- the built DLL in an Excel session, end to end ----
 
 TEST(RibbonSession, PressingBestellingVerwerkenHandsTheWorkbookOver) {

@@ -112,7 +112,8 @@ int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showM
         Say(std::wstring(L"the ribbon has no button \"") + kButtonLabel + L"\"");
         return 1;
     }
-    if (!press) return ribbon.problems.empty() && ribbon.Unresolved().empty() ? 0 : 1;
+    const bool ribbonWorks = ribbon.problems.empty() && ribbon.Unresolved().empty();
+    if (!press) return ribbonWorks ? 0 : 1;
 
     const size_t logged = session.log.size();
     Say(std::wstring(L"pressing \"") + kButtonLabel + L"\" (" + button->id + L")");
@@ -130,7 +131,7 @@ int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showM
     Say(uploader.empty() ? L"Dravenport.exe did not run" : L"Dravenport.exe ran:");
     if (!uploader.empty()) Say(Widen(uploader));
     bool found = uploader.find("found=yes") != std::string::npos;
-    return SUCCEEDED(hr) && session.Unloaded() && copied && deleted && found ? 0 : 1;
+    return ribbonWorks && SUCCEEDED(hr) && session.Unloaded() && copied && deleted && found ? 0 : 1;
 }
 
 // Start-up and shut-down only, with the modes given on the command line.

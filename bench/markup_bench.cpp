@@ -1,0 +1,186 @@
+// markup_bench: what Office's ribbon costs the add-in.
+//   - GetCustomUI through the connection object for the add-in's own ribbon;
+//   - GetCustomUI for ribbons of 10, 1,000 and 10,000 buttons, to see how the time grows;
+//   - one "GetLabel_Callback" round trip (GetIDsOfNames + Invoke, as Office makes it) next to the
+//     Invoke alone and to a bare Invoke on a trivial object, in the same run.
+#include "com/handles.h"
+#include "module/module.h"
+#include "ribbon/controls.h"
+#include "ribbon/dispatch.h"
+#include "ribbon/markup.h"
+#include "ribbon_host.h"
+#include "server/addin.h"
+#include "server/comserver.h"
+#include "server/factory.h"
+#include "excel_sim.h"
+#include "sim_object.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vortelix {
+void RegisterAddInFactory(qvr::TComServer& server);
+}
+
+using Microsoft::WRL::ComPtr;
+using qvr::unique_variant;
+
+namespace {
+
+const CLSID kClsid = {0x5A7C2E91, 0x3D48, 0x4B6F, {0x9E, 0x21, 0x7C, 0x0D, 0x4A, 0x8B, 0x3F, 0x65}};
+
+double Now() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Seconds per call of `body`: the best of five rounds of `n` calls.
+double PerCall(int n, const std::function<void()>& body) {
+    double best = 1e30;
+    for (int round = 0; round < 5; ++round) {
+        double start = Now();
+        for (int i = 0; i < n; ++i) body();
+        best = std::min(best, (Now() - start) / n);
+    }
+    return best;
+}
+
+// An object whose Invoke does nothing but answer a constant: the floor of any IDispatch call.
+class TrivialDispatch : public officesim::SimObject<IDispatch> {
+public:
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+        if (result) {
+            VariantInit(result);
+            result->vt = VT_I4;
+            result->lVal = 1;
+        }
+        return S_OK;
+    }
+};
+
+// A module holding `controls` buttons, 1,000 to a group (a group's limit), groups in one tab.
+std::unique_ptr<qvr::TqvrCOMAddInModule> RibbonOf(int controls, qvr::TqvrFactory& factory) {
+    auto module = std::make_unique<qvr::TqvrCOMAddInModule>(nullptr);
+    module->SetConnection(nullptr, &factory);
+    module->SetHostMajorVersion(16);
+    auto* tab = new qvr::TqvrRibbonTab(module.get());
+    tab->SetId(L"Tab");
+    qvr::TqvrRibbonGroup* group = nullptr;
+    for (int i = 0; i < controls; ++i) {
+        if (i % 1000 == 0) {
+            group = static_cast<qvr::TqvrRibbonGroup*>(tab->Controls().Add());
+            group->SetId(L"Group" + std::to_wstring(i / 1000));
+        }
+        auto* button = group->Controls().Add(qvr::rctButton);
+        button->SetId(L"Button" + std::to_wstring(i));
+        button->SetCaption(L"Button " + std::to_wstring(i));
+    }
+    return module;
+}
+
+}  // namespace
+
+int main() {
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    qvr::TComServer& server = qvr::TComServer::Create(GetModuleHandleW(nullptr));
+    vortelix::RegisterAddInFactory(server);
+    qvr::TqvrFactory& factory = *server.FindFactory(kClsid);
+    qvr::RegisterRibbonClasses();
+    {
+        // The add-in as Excel connects it.
+        auto app = officesim::ExcelApplicationSim::Make<officesim::ExcelApplicationSim>();
+        ComPtr<IDTExtensibility2> addIn;
+        factory.CreateInstance(nullptr, __uuidof(IDTExtensibility2), reinterpret_cast<void**>(addIn.GetAddressOf()));
+        addIn->OnConnection(app.Get(), 1, nullptr, nullptr);
+        static_cast<qvr::TqvrAddin*>(addIn.Get())->COMAddInModule()->SetHostMajorVersion(16);
+        ComPtr<IRibbonExtensibility> ribbon;
+        addIn.As(&ribbon);
+        qvr::unique_bstr ribbonId(std::wstring_view(L"Microsoft.Excel.Workbook"));
+        size_t length = 0;
+        double addInMarkup = PerCall(2000, [&] {
+            qvr::unique_bstr xml;
+            ribbon->GetCustomUI(ribbonId.get(), xml.put());
+            length = SysStringLen(xml.get());
+        });
+        std::printf("GetCustomUI, the add-in's ribbon (%zu characters): %.1f us\n", length, addInMarkup * 1e6);
+
+        // How the document's cost grows with the ribbon.
+        std::printf("GetCustomUI by ribbon size (ms per document, us per button, time against the size before):\n");
+        double previous = 0;
+        int previousControls = 0;
+        for (int controls : {10, 1000, 10000}) {
+            auto module = RibbonOf(controls, factory);
+            std::wstring xml;
+            double t = PerCall(controls >= 10000 ? 3 : controls >= 1000 ? 20 : 2000,
+                               [&] { qvr::GetCustomUI(*module, L"Microsoft.Excel.Workbook", xml); });
+            std::printf("  %6d buttons: %9.3f ms  %6.2f us/button  %zu characters", controls, t * 1e3,
+                        t * 1e6 / controls, xml.size());
+            if (previous > 0) std::printf("  x%.1f for x%d buttons", t / previous, controls / previousControls);
+            std::printf("\n");
+            previous = t;
+            previousControls = controls;
+            module->SetConnection(nullptr, nullptr);
+        }
+
+        // One label as Office asks for it, against the floor of an IDispatch call.
+        ComPtr<IDispatch> dispatch;
+        addIn.As(&dispatch);
+        auto control = officesim::RibbonControlSim::Make<officesim::RibbonControlSim>(
+            L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3", L"", app->Window());
+        unique_variant controlArg = unique_variant::FromDispatch(control.Get());
+        DISPPARAMS params{&controlArg, nullptr, 1, 0};
+        LPOLESTR name[] = {const_cast<LPOLESTR>(L"GetLabel_Callback")};
+        const int n = 200000;
+        double roundTrip = PerCall(n, [&] {
+            DISPID id = 0;
+            dispatch->GetIDsOfNames(IID_NULL, name, 1, LOCALE_USER_DEFAULT, &id);
+            unique_variant result;
+            dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.put(), nullptr, nullptr);
+        });
+        double invokeOnly = PerCall(n, [&] {
+            unique_variant result;
+            dispatch->Invoke(14, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.put(), nullptr, nullptr);
+        });
+        auto trivial = TrivialDispatch::Make<TrivialDispatch>();
+        double bare = PerCall(n, [&] {
+            unique_variant result;
+            trivial->Invoke(14, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.put(), nullptr, nullptr);
+        });
+        std::printf("GetLabel_Callback, GetIDsOfNames + Invoke: %.3f us\n", roundTrip * 1e6);
+        std::printf("GetLabel_Callback, Invoke alone:           %.3f us\n", invokeOnly * 1e6);
+        std::printf("bare Invoke on a trivial object:           %.3f us\n", bare * 1e6);
+
+        // The registry lookup behind every callback, on a large ribbon: the last of 10,000.
+        {
+            auto module = RibbonOf(10000, factory);
+            auto last = officesim::RibbonControlSim::Make<officesim::RibbonControlSim>(L"Button9999", L"", nullptr);
+            qvr::TqvrRibbonDispatchTarget target{module.get(), dispatch.Get(), nullptr, factory.ErrorIID(),
+                                                 factory.ProgID()};
+            ComPtr<ITypeInfo> info;
+            dispatch->GetTypeInfo(0, 0, &info);
+            target.typeInfo = info.Get();
+            unique_variant lastArg = unique_variant::FromDispatch(last.Get());
+            DISPPARAMS lastParams{&lastArg, nullptr, 1, 0};
+            double lookup = PerCall(2000, [&] {
+                unique_variant result;
+                qvr::RibbonInvoke(target, 14, DISPATCH_METHOD, &lastParams, result.put(), nullptr, nullptr);
+            });
+            std::printf("GetLabel_Callback for the last of 10,000 registered buttons: %.3f us\n", lookup * 1e6);
+            module->SetConnection(nullptr, nullptr);
+        }
+        addIn->OnDisconnection(0, nullptr);
+    }
+    qvr::TComServer::Destroy();
+    CoUninitialize();
+    return 0;
+}
