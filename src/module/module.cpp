@@ -3,6 +3,7 @@
 #include "com/dialogs.h"
 #include "com/dispatch.h"
 #include "module/excel_app.h"
+#include "module/excel_events.h"
 #include "ribbon/ribbon.h"
 #include "server/comserver.h"
 #include "server/factory.h"
@@ -79,8 +80,10 @@ void TqvrCOMAddInModule::LoadStoredConfiguration() {
 TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     // 1. The registry accessor.
     FRegistry.reset();
-    // 2. The host binding: event component first, then the application wrapper.
-    FHostEvents = nullptr;
+    // 2. The host binding: the host-event component is disconnected (it stays one of the
+    //    module's components until step 7 destroys it), then the Excel application object is
+    //    freed, which disconnects it from Excel.
+    if (TqvrCustomEvents* events = std::exchange(FHostEvents, nullptr)) events->Disconnect();
     delete std::exchange(FExcelApp, nullptr);
     // 3. The ribbon lists. The tabs, destroyed with the other components in step 7, must not
     //    reach back into them.
@@ -222,8 +225,8 @@ void TqvrCOMAddInModule::BindHost() {
         FHostType = host.kind;
         if (host.kind != ohaExcel) return;  // other hosts are not served by this framework build
 
-        Microsoft::WRL::ComPtr<IDispatch> app;
-        ThrowIfFailed(answered.As(&app));
+        // The interface answered is Excel's _Application.
+        Microsoft::WRL::ComPtr<ExcelApplication> app(static_cast<ExcelApplication*>(answered.Get()));
         FExcelApp = new TExcelApplication(nullptr);
         FExcelApp->ConnectTo(app.Get());
         ReadHostMajorVersionFromExecutable();
@@ -233,7 +236,22 @@ void TqvrCOMAddInModule::BindHost() {
     }
 }
 
-void TqvrCOMAddInModule::BindHostEvents(IDispatch*) {}
+void TqvrCOMAddInModule::BindHostEvents(IDispatch* application) {
+    // The first of the module's own components that handles Excel's application events.
+    FHostEvents = nullptr;
+    for (TComponent* c : Components()) {
+        if (auto* events = dynamic_cast<TqvrExcelAppEvents*>(c)) {
+            FHostEvents = events;
+            break;
+        }
+    }
+    if (FHostEvents) FHostEvents->ConnectTo(application);
+}
+
+void TqvrCOMAddInModule::Notification(TComponent* component, TOperation operation) {
+    TComponent::Notification(component, operation);
+    if (operation == TOperation::opRemove && component == static_cast<TComponent*>(FHostEvents)) FHostEvents = nullptr;
+}
 
 void TqvrCOMAddInModule::ReadOfficeColorSchemeAtStartup() {
     FOfficeColorScheme = StartupOfficeColorScheme(FHostMajorVersion, FOfficeColorScheme);

@@ -25,6 +25,7 @@ namespace qvr {
 class TqvrAddin;
 class TqvrFactory;
 class TExcelApplication;
+class TqvrCustomEvents;
 class TqvrRibbonTab;
 class TqvrCOMAddInModule;
 
@@ -115,6 +116,8 @@ public:
     TqvrStartMode StartMode() const { return FStartMode; }
     TqvrHostStartMode HostStartMode() const { return FHostStartMode; }
     TExcelApplication* ExcelApp() const { return FExcelApp; }
+    // The host-event component connected by host binding, or none.
+    TqvrCustomEvents* HostEvents() const { return FHostEvents; }
     TqvrOfficeColorScheme OfficeColorScheme() const { return FOfficeColorScheme; }
     std::wstring HostVersion();
     int32_t HostMajorVersion() const { return FHostMajorVersion; }
@@ -217,11 +220,13 @@ protected:
     // Connects the module's host event component (the first of its components that handles
     // Excel's application events) to Excel's application object.
     virtual void BindHostEvents(IDispatch* application);
+    // Forgets the host-event component when it is destroyed before the module.
+    void Notification(TComponent* component, TOperation operation) override;
 
     // ---- fields (declared order as the framework keeps them) ----
     Microsoft::WRL::ComPtr<_CommandBars> FICmdBars;
     std::unique_ptr<TqvrNativeWindow> FNativeWindow;
-    TComponent* FHostEvents = nullptr;  // one of the module's own components
+    TqvrCustomEvents* FHostEvents = nullptr;  // one of the module's own components
     Microsoft::WRL::ComPtr<IRibbonUI> FRibbonUI;
     Microsoft::WRL::ComPtr<ICTPFactory> FCTPFactory;
     bool FIsRibbon = false;

@@ -228,7 +228,37 @@ void TqvrAddin::ReadStartMode() {
         m.SetStartMode(smUnrecognized);
 }
 
-void TqvrAddin::InstallHostEventRelays() {}
+void TqvrAddin::InstallHostEventRelays() {
+    TExcelApplication* excel = FAddInModule ? FAddInModule->ExcelApp() : nullptr;
+    if (!excel) return;
+    // A handler the add-in assigned before (in OnAddInInitialize, say) is kept and chained.
+    if (excel->OnWorkbookActivate) FOnWorkbookActivate = excel->OnWorkbookActivate;
+    excel->OnWorkbookActivate = [this](TObject* Sender, ExcelWorkbook* Wb) { ExcelWorkbookActivate(Sender, Wb); };
+    if (excel->OnSheetActivate) FOnSheetActivate = excel->OnSheetActivate;
+    excel->OnSheetActivate = [this](TObject* Sender, IDispatch* Sh) { ExcelSheetActivate(Sender, Sh); };
+    if (excel->OnWindowActivate) FOnExcelWindowActivate = excel->OnWindowActivate;
+    excel->OnWindowActivate = [this](TObject* Sender, ExcelWorkbook* Wb, ExcelWindow* Wn) {
+        ExcelWindowActivate(Sender, Wb, Wn);
+    };
+}
+
+void TqvrAddin::ExcelWorkbookActivate(TObject* Sender, ExcelWorkbook* Wb) {
+    if (!FAddInModule) return;
+    // From Office 2013 on the module's temporary legacy command bars are shown again here;
+    // this framework build has no legacy command bars.
+    FAddInModule->Fire(FOnWorkbookActivate, Sender, Wb);
+}
+
+void TqvrAddin::ExcelSheetActivate(TObject* Sender, IDispatch* Sh) {
+    if (FAddInModule) FAddInModule->Fire(FOnSheetActivate, Sender, Sh);
+}
+
+void TqvrAddin::ExcelWindowActivate(TObject* Sender, ExcelWorkbook* Wb, ExcelWindow* Wn) {
+    if (!FAddInModule) return;
+    // The custom task pane instances for Wn would be created here when the module held the
+    // task pane factory and defined task panes; this framework build defines none.
+    FAddInModule->Fire(FOnExcelWindowActivate, Sender, Wb, Wn);
+}
 
 void TqvrAddin::CreateWindowsAndHooks() {
     TqvrCOMAddInModule& m = *FAddInModule;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "com/office.h"
+#include "module/excel_app.h"
 #include "module/module.h"
 
 #include <oaidl.h>
@@ -94,8 +95,17 @@ protected:
     void DoBeginShutdown(SAFEARRAY** custom);
     void ReadStartMode();
 
+    // The Excel event relays (start-up step 14).
+    void ExcelWorkbookActivate(TObject* Sender, ExcelWorkbook* Wb);
+    void ExcelSheetActivate(TObject* Sender, IDispatch* Sh);
+    void ExcelWindowActivate(TObject* Sender, ExcelWorkbook* Wb, ExcelWindow* Wn);
+
     int32_t FConnectionsCount = 0;
     std::unique_ptr<TqvrCOMAddInModule> FAddInModule;
+    // Handlers assigned to ExcelApp's activation events before the relays were installed.
+    TExcelWorkbookActivateEvent FOnWorkbookActivate;
+    TExcelSheetActivateEvent FOnSheetActivate;
+    TExcelWindowActivateEvent FOnExcelWindowActivate;
     bool FDoNotRaiseShutdownEvents = false;
 
 private:

@@ -1,0 +1,276 @@
+// Host binding for Excel from the module, the module's release order, and the connection
+// object's three Excel relays; at the end the same through the built DLL.
+#include "addin/coclass.h"
+#include "event_recorder.h"
+#include "fake_excel.h"
+#include "module/excel_events.h"
+#include "module/module.h"
+#include "server/addin.h"
+#include "support/recording_module.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using fakexl::ComPtr;
+using xltest::Arguments;
+using xltest::Log;
+using xltest::Recorder;
+
+namespace {
+
+// ---- the module's binding and release --------------------------------------------------------
+
+TEST(Binding, AModuleWithoutEventComponentsSubscribesExactlyOneSink) {
+    auto app = fakexl::Application::Make();
+    {
+        qvr::TqvrCOMAddInModule module(nullptr);
+        module.SetHostApp(app.Get());
+        module.BindHost();
+        EXPECT_EQ(qvr::ohaExcel, module.HostType());
+        ASSERT_NE(nullptr, module.ExcelApp());
+        EXPECT_TRUE(module.ExcelApp()->Connected());
+        EXPECT_EQ(nullptr, module.ExcelApp()->Owner());
+        EXPECT_EQ(nullptr, module.HostEvents());
+        EXPECT_EQ(1u, app->AdviseCount());
+        EXPECT_EQ(static_cast<IDispatch*>(module.ExcelApp()->EventSink()), app->Sinks().at(0).Get());
+    }
+    EXPECT_EQ(0u, app->AdviseCount()) << "release unsubscribes";
+    EXPECT_EQ(1, app->RefCount()) << "and releases Excel";
+}
+
+TEST(Binding, OnlyTheFirstExcelEventsComponentIsConnected) {
+    auto app = fakexl::Application::Make();
+    Log first, second;
+    {
+        qvr::TqvrCOMAddInModule module(nullptr);
+        auto* a = new qvr::TqvrExcelAppEvents(&module);
+        auto* b = new qvr::TqvrExcelAppEvents(&module);
+        a->OnWorkbookActivate = Recorder{&first};
+        b->OnWorkbookActivate = Recorder{&second};
+        module.SetHostApp(app.Get());
+        module.BindHost();
+        EXPECT_EQ(static_cast<qvr::TqvrCustomEvents*>(a), module.HostEvents());
+        EXPECT_TRUE(a->Connected());
+        EXPECT_FALSE(b->Connected());
+        EXPECT_EQ(2u, app->AdviseCount()) << "the Excel application object and the first component";
+
+        Arguments args("W");
+        EXPECT_EQ(std::vector<HRESULT>({S_OK, S_OK}), app->Fire(1568, args.variants));
+        EXPECT_EQ(1, first.calls);
+        EXPECT_EQ(0, second.calls);
+    }
+    EXPECT_EQ(0u, app->AdviseCount());
+    EXPECT_EQ(1, app->RefCount());
+}
+
+TEST(Binding, ReleaseDisconnectsTheEventComponentBeforeTheExcelApplicationObject) {
+    auto app = fakexl::Application::Make();
+    DWORD excelCookie = 0, componentCookie = 0;
+    {
+        qvr::TqvrCOMAddInModule module(nullptr);
+        auto* events = new qvr::TqvrExcelAppEvents(&module);
+        module.SetHostApp(app.Get());
+        module.BindHost();
+        excelCookie = module.ExcelApp()->EventsConnection();
+        componentCookie = events->EventsConnection();
+        ASSERT_NE(0u, excelCookie);
+        ASSERT_NE(0u, componentCookie);
+    }
+    EXPECT_EQ(std::vector<DWORD>({componentCookie, excelCookie}), app->Unadvised());
+}
+
+TEST(Binding, AnEventComponentDestroyedBeforeTheModuleIsForgotten) {
+    auto app = fakexl::Application::Make();
+    {
+        qvr::TqvrCOMAddInModule module(nullptr);
+        auto* events = new qvr::TqvrExcelAppEvents(&module);
+        module.SetHostApp(app.Get());
+        module.BindHost();
+        delete events;
+        EXPECT_EQ(nullptr, module.HostEvents());
+        EXPECT_EQ(1u, app->AdviseCount());
+    }
+    EXPECT_EQ(0u, app->AdviseCount());
+}
+
+TEST(Binding, ReleaseAfterTheExcelApplicationObjectWasDisconnectedStillReleasesEverything) {
+    auto app = fakexl::Application::Make();
+    {
+        qvr::TqvrCOMAddInModule module(nullptr);
+        new qvr::TqvrExcelAppEvents(&module);
+        module.SetHostApp(app.Get());
+        module.BindHost();
+        module.ExcelApp()->Quit();
+        module.ExcelApp()->Disconnect();  // as the order hand-off command does
+        EXPECT_EQ(1u, app->AdviseCount());
+    }
+    EXPECT_EQ(1, app->QuitCount());
+    EXPECT_EQ(0u, app->AdviseCount());
+    EXPECT_EQ(1, app->RefCount());
+}
+
+// ---- the connection object's relays ------------------------------------------------------------
+
+class Relays : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, qvrtest::Factory().CreateInstance(nullptr, __uuidof(IDTExtensibility2),
+                                                          reinterpret_cast<void**>(addIn.GetAddressOf())));
+        ASSERT_EQ(S_OK, addIn->OnConnection(app.Get(), 1, nullptr, nullptr));
+        module = qvrtest::AsAddin(addIn.Get())->COMAddInModule();
+        ASSERT_NE(nullptr, module);
+        module->OnError = [this](const qvr::EqvrError& e, bool& handled) {
+            errors.push_back(e.Message());
+            handled = true;
+        };
+    }
+    void TearDown() override {
+        if (addIn) {
+            EXPECT_EQ(S_OK, addIn->OnBeginShutdown(nullptr));
+            EXPECT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+            addIn.Reset();
+        }
+        EXPECT_EQ(0u, app->AdviseCount()) << "nothing subscribed after shut-down";
+        EXPECT_EQ(1, app->RefCount()) << "nothing holds Excel after shut-down";
+        EXPECT_EQ(S_OK, qvr::TComServer::Instance()->CanUnloadNow());
+    }
+    std::vector<HRESULT> Fire(DISPID id, const std::string& kinds) {
+        Arguments args(kinds);
+        return app->Fire(id, args.variants);
+    }
+
+    ComPtr<fakexl::Application> app = fakexl::Application::Make();
+    ComPtr<IDTExtensibility2> addIn;
+    qvr::TqvrCOMAddInModule* module = nullptr;
+    std::vector<std::wstring> errors;
+};
+
+TEST_F(Relays, StartupSubscribesOneSinkAndInstallsTheThreeRelays) {
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    qvr::TExcelApplication* excel = module->ExcelApp();
+    ASSERT_NE(nullptr, excel);
+    EXPECT_EQ(1u, app->AdviseCount());
+    EXPECT_TRUE(excel->OnWorkbookActivate);
+    EXPECT_TRUE(excel->OnSheetActivate);
+    EXPECT_TRUE(excel->OnWindowActivate);
+    EXPECT_FALSE(excel->OnWorkbookOpen) << "the other events stay unassigned";
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(1568, "W"));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(1561, "D"));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(1556, "WN"));
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Relays, HandlersAssignedDuringStartupKeepBeingCalled) {
+    Log workbook, sheet, window;
+    module->OnAddInInitialize = [&](qvr::TObject*) {
+        module->ExcelApp()->OnWorkbookActivate = Recorder{&workbook};
+        module->ExcelApp()->OnSheetActivate = Recorder{&sheet};
+    };
+    module->OnAddInStartupComplete = [&](qvr::TObject*) { module->ExcelApp()->OnWindowActivate = Recorder{&window}; };
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+
+    Arguments wb("W");
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, app->Fire(1568, wb.variants));
+    ASSERT_EQ(1, workbook.calls);
+    EXPECT_EQ(static_cast<qvr::TObject*>(module->ExcelApp()), workbook.sender);
+    EXPECT_EQ("", wb.Mismatch("W", workbook));
+
+    Arguments sh("D");
+    app->Fire(1561, sh.variants);
+    ASSERT_EQ(1, sheet.calls);
+    EXPECT_EQ("", sh.Mismatch("D", sheet));
+
+    Arguments wn("WN");
+    app->Fire(1556, wn.variants);
+    ASSERT_EQ(1, window.calls);
+    EXPECT_EQ("", wn.Mismatch("WN", window));
+    EXPECT_EQ(static_cast<qvr::TObject*>(module->ExcelApp()), window.sender);
+}
+
+TEST_F(Relays, AnErrorInASavedHandlerIsReportedAndExcelGetsSOk) {
+    int calls = 0;
+    module->OnAddInInitialize = [&](qvr::TObject*) {
+        module->ExcelApp()->OnWorkbookActivate = [&](qvr::TObject*, ExcelWorkbook*) {
+            ++calls;
+            throw qvr::EqvrError(L"handler failed");
+        };
+    };
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(1568, "W"));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(1568, "W"));
+    EXPECT_EQ(2, calls) << "the relay stays in place";
+    EXPECT_EQ(std::vector<std::wstring>({L"handler failed", L"handler failed"}), errors);
+}
+
+TEST_F(Relays, AHandlerAssignedAfterStartupReplacesTheRelay) {
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    Log log;
+    module->ExcelApp()->OnSheetActivate = Recorder{&log};
+    Fire(1561, "D");
+    EXPECT_EQ(1, log.calls);
+}
+
+TEST_F(Relays, AHostWithoutExcelGetsNoRelays) {
+    // The module's host is not Excel: start-up binds nothing and installs nothing.
+    EXPECT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+    auto foreign = fakexl::Object::Make();
+    ASSERT_EQ(S_OK, addIn->OnConnection(foreign.Get(), 1, nullptr, nullptr));
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    EXPECT_EQ(nullptr, qvrtest::AsAddin(addIn.Get())->COMAddInModule()->ExcelApp());
+}
+
+// ---- the built DLL -------------------------------------------------------------------------------
+
+std::wstring DllPath() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"VORTELIXExcel.dll";
+}
+
+TEST(Dll, BindsExcelRelaysItsEventsAndUnsubscribesEverythingBeforeItUnloads) {
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+    HMODULE dll = LoadLibraryW(DllPath().c_str());
+    ASSERT_NE(nullptr, dll);
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    auto canUnload = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, getClassObject);
+    ASSERT_NE(nullptr, canUnload);
+
+    auto app = fakexl::Application::Make();
+    auto workbook = fakexl::MakeWorkbook(L"Book1");
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, getClassObject(vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory,
+                                       reinterpret_cast<void**>(factory.GetAddressOf())));
+        ComPtr<IDTExtensibility2> addIn;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2),
+                                                reinterpret_cast<void**>(addIn.GetAddressOf())));
+        factory.Reset();
+        ASSERT_EQ(S_OK, addIn->OnConnection(app.Get(), 1, nullptr, nullptr));
+        EXPECT_EQ(0u, app->AdviseCount());
+        ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+        EXPECT_EQ(1u, app->AdviseCount()) << "exactly one sink";
+
+        fakexl::Var wb = fakexl::Var::Object(workbook.Get());
+        VARIANT_BOOL cancel = VARIANT_FALSE;
+        VARIANT byRef;
+        byRef.vt = VT_BYREF | VT_BOOL;
+        byRef.pboolVal = &cancel;
+        for (DISPID id : {1568, 1561, 1556, 1570, 1555, 1566})
+            EXPECT_EQ(std::vector<HRESULT>{S_OK}, app->Fire(id, {wb, byRef})) << id;
+        EXPECT_EQ(VARIANT_FALSE, cancel) << "nobody handles WorkbookBeforeClose";
+
+        EXPECT_EQ(S_OK, addIn->OnBeginShutdown(nullptr));
+        EXPECT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+        EXPECT_EQ(0u, app->AdviseCount()) << "the stand-in counts zero advises after shut-down";
+    }
+    EXPECT_EQ(1, app->RefCount());
+    EXPECT_EQ(S_OK, canUnload());
+    EXPECT_TRUE(FreeLibrary(dll));
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll")) << "the DLL unloaded";
+}
+
+}  // namespace
