@@ -6,6 +6,8 @@
 #include "excel_session.h"
 #include "reg_support.h"
 
+#include <wrl/client.h>
+
 #include <gtest/gtest.h>
 
 #include <msi.h>
@@ -204,12 +206,18 @@ void InstallExcelWithAnotherAddIn() {
     WriteDword(HKEY_LOCAL_MACHINE, kOtherAddInKey, L"LoadBehavior", 3);
 }
 
+// The file the registry names for the add-in's type library, under the system kind (win32 or
+// win64) and locale the library itself declares, where RegisterTypeLib records it.
 std::wstring RegisteredTypeLibraryPath() {
-    GUID libid;
-    CLSIDFromString(kLibid.c_str(), &libid);
-    qvr::unique_bstr path;
-    if (FAILED(QueryPathOfRegTypeLib(libid, 1, 0, 0x409, path.put()))) return L"";
-    return path.str();
+    Microsoft::WRL::ComPtr<ITypeLib> library;
+    if (FAILED(LoadTypeLibEx(kBuiltDll.c_str(), REGKIND_NONE, &library))) return L"(the built library does not load)";
+    TLIBATTR* attr = nullptr;
+    if (FAILED(library->GetLibAttr(&attr))) return L"(no library attributes)";
+    wchar_t lcid[16];
+    swprintf(lcid, 16, L"%lx", static_cast<unsigned long>(attr->lcid));
+    std::wstring key = L"TypeLib\\" + kLibid + L"\\1.0\\" + lcid + (attr->syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
+    library->ReleaseTLibAttr(attr);
+    return ReadText(HKEY_CLASSES_ROOT, key).value_or(L"");
 }
 
 // ---------------------------------------------------------------------------------------------
