@@ -90,11 +90,11 @@ std::wstring ProgramFiles() {
 // INSTALLDIR. A folder without a blank is the case in which COM gets the long server path.
 struct Place {
     const char* name;
-    std::wstring installDir;  // empty: the default
+    std::wstring installDir;  // as an administrator types it; empty: the default
 };
 
 std::wstring Folder(const Place& place) {
-    return place.installDir.empty() ? ProgramFiles() + L"\\VORTELIX Excel\\" : place.installDir;
+    return place.installDir.empty() ? ProgramFiles() + L"\\VORTELIX Excel\\" : place.installDir + L"\\";
 }
 
 std::wstring InstallArguments(const std::wstring& package, const Place& place = {}) {
@@ -424,7 +424,7 @@ TEST_P(Installed, RegistryIsWhatRegsvr32WritesForTheSameFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Places, Installed,
-                         testing::Values(Place{"ProgramFiles", L""}, Place{"FolderWithoutBlank", L"C:\\VORTELIX\\"}),
+                         testing::Values(Place{"ProgramFiles", L""}, Place{"FolderWithoutBlank", L"C:\\VORTELIX"}),
                          [](const testing::TestParamInfo<Place>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
