@@ -9,12 +9,17 @@ case "$arch" in x86|x64) ;; *) echo "build-msi.sh: arch must be x86 or x64, not 
 here="$(cd "$(dirname "$0")" && pwd)"
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
 
+# A rebuild of the installed version replaces it as an older version would: the package replaces
+# every version below the next build number.
+IFS=. read -r major minor build <<<"$version"
+upgrade_below="$major.$minor.$((build + 1))"
+
 stage="$(mktemp -d "${out%.msi}.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 cp "$dll" "$stage/VORTELIXExcel.dll"
 cp "$uploader" "$stage/Dravenport.exe"
 rm -f "$out"
-(cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -o "$stage/package.msi" "$here/VORTELIXExcel.wxs")
+(cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D UpgradeBelow="$upgrade_below" -o "$stage/package.msi" "$here/VORTELIXExcel.wxs")
 
 # Component conditions, which wixl cannot write: COM gets the server path in the form the DLL's
 # own registration writes, short when the install folder has a blank, long otherwise.

@@ -27,6 +27,7 @@ namespace {
 
 const std::wstring kPackage = WindowsPath(QVR_MSI);
 const std::wstring kOtherBitnessPackage = WindowsPath(QVR_OTHER_BITNESS_MSI);
+const std::wstring kRebuiltPackage = WindowsPath(QVR_REBUILT_MSI);
 const std::wstring kBuiltDll = WindowsPath(QVR_ADDIN_DLL);
 const std::wstring kBuiltUploader = WindowsPath(QVR_PACKAGED_UPLOADER);
 constexpr bool k64Bit = sizeof(void*) == 8;
@@ -316,7 +317,41 @@ std::optional<Rows> Query(MSIHANDLE database, const std::wstring& sql) {
     return rows;
 }
 
-TEST(Package, IsPerMachineForThisBitnessAndRegistersWithoutRunningCode) {
+// A property of a package file.
+std::wstring PackageProperty(const std::wstring& package, const std::wstring& name) {
+    MsiHandle database;
+    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.put()) != ERROR_SUCCESS) return L"";
+    auto rows = Query(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property` = '" + name + L"'");
+    return rows && rows->size() == 1 ? rows->front().front() : L"";
+}
+
+// The installed products of a product line.
+std::set<std::wstring> InstalledProducts(const std::wstring& upgradeCode) {
+    std::set<std::wstring> products;
+    wchar_t product[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
+        products.insert(product);
+    return products;
+}
+
+// Each test starts on a machine without the add-in and leaves it so, also when it fails half-way:
+// every product of either package line still installed is removed, and Excel with it.
+class PackageTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Exists(kPackage)) << "the package of this build";
+        ASSERT_TRUE(Exists(kBuiltDll));
+    }
+    void TearDown() override {
+        for (const auto& package : {kPackage, kOtherBitnessPackage})
+            for (const auto& product : InstalledProducts(PackageProperty(package, L"UpgradeCode")))
+                RunProgram(L"msiexec.exe", L"/x " + product + L" /qn");
+        UninstallExcel();
+        DeleteTree(HKEY_LOCAL_MACHINE, kOtherAddInKey);
+    }
+};
+
+TEST_F(PackageTest, IsPerMachineForThisBitnessAndRegistersWithoutRunningCode) {
     MsiHandle database;
     ASSERT_EQ(ERROR_SUCCESS, MsiOpenDatabaseW(kPackage.c_str(), MSIDBOPEN_READONLY, database.put()));
     MsiHandle summary;
@@ -347,17 +382,7 @@ TEST(Package, IsPerMachineForThisBitnessAndRegistersWithoutRunningCode) {
 // Install, Excel, uninstall
 // ---------------------------------------------------------------------------------------------
 
-class Installed : public testing::TestWithParam<Place> {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(Exists(kPackage)) << "the package of this build";
-        ASSERT_TRUE(Exists(kBuiltDll));
-    }
-    void TearDown() override {
-        UninstallExcel();
-        DeleteTree(HKEY_LOCAL_MACHINE, kOtherAddInKey);
-    }
-};
+class Installed : public PackageTest, public testing::WithParamInterface<Place> {};
 
 TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
     const std::wstring folder = Folder(GetParam());
@@ -433,7 +458,7 @@ INSTANTIATE_TEST_SUITE_P(Places, Installed,
 
 // Both packages write the same ProgID (and, on 64-bit Windows, the same type library key, which
 // both views share): with both installed, removing one would break the other.
-TEST(Package, RefusesToInstallWhileThePackageOfTheOtherBitnessIsInstalled) {
+TEST_F(PackageTest, RefusesToInstallWhileThePackageOfTheOtherBitnessIsInstalled) {
     ASSERT_TRUE(Exists(kOtherBitnessPackage));
     ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(kOtherBitnessPackage)));
     Snapshot before = TakeSnapshot();
@@ -445,6 +470,33 @@ TEST(Package, RefusesToInstallWhileThePackageOfTheOtherBitnessIsInstalled) {
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kOtherBitnessPackage)));
     EXPECT_EQ(0u, Msiexec(InstallArguments(kPackage))) << "once the other is gone";
     EXPECT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rebuilds and upgrades
+// ---------------------------------------------------------------------------------------------
+
+// Every build of the package has a new product code. A rebuild of the installed version replaces
+// the installed product instead of becoming a second one with the same files and keys.
+TEST_F(PackageTest, ARebuildOfTheInstalledVersionReplacesIt) {
+    const std::wstring upgradeCode = PackageProperty(kPackage, L"UpgradeCode");
+    const std::wstring rebuilt = PackageProperty(kRebuiltPackage, L"ProductCode");
+    ASSERT_FALSE(upgradeCode.empty());
+    ASSERT_EQ(upgradeCode, PackageProperty(kRebuiltPackage, L"UpgradeCode"));
+    ASSERT_EQ(PackageProperty(kPackage, L"ProductVersion"), PackageProperty(kRebuiltPackage, L"ProductVersion"));
+    ASSERT_NE(PackageProperty(kPackage, L"ProductCode"), rebuilt);
+    InstallExcelWithAnotherAddIn();
+    Snapshot before = TakeSnapshot();
+
+    ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage)));
+    ASSERT_EQ(0u, Msiexec(InstallArguments(kRebuiltPackage)));
+    EXPECT_EQ(std::set<std::wstring>{rebuilt}, InstalledProducts(upgradeCode)) << "one product, the rebuild";
+    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll"}), FileNames(Folder({})));
+
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kRebuiltPackage)));
+    EXPECT_TRUE(InstalledProducts(upgradeCode).empty());
+    EXPECT_EQ(L"", Lines(Leftovers(before, TakeSnapshot()))) << "the replaced product left nothing behind";
+    EXPECT_FALSE(Exists(Folder({})));
 }
 
 }  // namespace
