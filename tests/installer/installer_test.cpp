@@ -251,11 +251,12 @@ std::wstring ModulePathOf(const void* code) {
     return path;
 }
 
-// Seam for the ribbon. Once the stand-in builds Excel's ribbon from the add-in's markup, the
-// installed add-in's button "Bestelling verwerken" is pressed here and the hand-off is expected to
-// start the uploader from the install folder. Until then Excel's part ends with the started
-// add-in. (The Dravenport stand-in writes Dravenport.log next to itself; a pressing test removes
-// that file before the uninstall, which knows only the files it installed.)
+// Seam for the button press from the installed add-in: here Excel (ExcelSession's ribbon,
+// RibbonHost::Press) presses "Bestelling verwerken" with an order workbook open, and the
+// hand-off is expected to start the uploader from the install folder. Until that lands, Excel's
+// part ends with the started add-in. (The Dravenport stand-in writes Dravenport.log next to
+// itself; a pressing test removes that file before the uninstall, which removes only the files
+// it installed.)
 void PressOrderButtonOnceTheRibbonIsThere(officesim::ExcelSession&) {}
 
 // Excel starts with the add-in it found, runs it and shuts down. Returns the path of the DLL the
