@@ -1,14 +1,246 @@
 #include "ribbon/pictures.h"
 
+#include "com/error.h"
+
+#include <objidl.h>
+#include <olectl.h>
+
+#include <cstring>
+
+using Microsoft::WRL::ComPtr;
+
 namespace qvr {
 
-// The conversion of glyphs and image-list entries into icon pictures and ICO streams is not
-// built yet: until it is, Office gets no picture and shows the control without one.
+namespace {
 
-Microsoft::WRL::ComPtr<IUnknown> RibbonControlPicture(const IqvrRibbonComponent&, TqvrCOMAddInModule&) { return {}; }
+template <typename T>
+void Append(std::vector<uint8_t>& out, const T& value) {
+    const size_t at = out.size();
+    out.resize(at + sizeof(T));
+    std::memcpy(out.data() + at, &value, sizeof(T));
+}
 
-Microsoft::WRL::ComPtr<IUnknown> RibbonItemPicture(const IqvrRibbonComponent&, const std::wstring&, TqvrCOMAddInModule&) {
-    return {};
+void Append(std::vector<uint8_t>& out, const std::vector<uint8_t>& bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+size_t RowBytes(int width, int bitCount) { return ((static_cast<size_t>(width) * bitCount + 31) / 32) * 4; }
+
+// A 32-bit top-down DIB section holding a copy of the glyph. The common controls blacken the
+// transparent colour in the bitmap they are given when they add it masked; the copy takes that,
+// so that the control's own glyph keeps its colours for the next request.
+// A glyph with an alpha channel is added by its alpha, and the transparent colour would stay
+// visible: in the copy, that colour gets alpha 0 as well.
+unique_hbitmap GlyphCopy(const TqvrBitmap& glyph, COLORREF& bottomLeft) {
+    std::vector<uint32_t> pixels = glyph.Pixels();
+    const int width = glyph.Width(), height = glyph.Height();
+    const uint32_t corner = pixels[static_cast<size_t>(height - 1) * width] & 0xFFFFFF;  // column 0 of the last row
+    bottomLeft = RGB((corner >> 16) & 0xFF, (corner >> 8) & 0xFF, corner & 0xFF);
+    bool hasAlpha = false;
+    for (uint32_t p : pixels) hasAlpha |= (p >> 24) != 0;
+    if (hasAlpha)
+        for (uint32_t& p : pixels)
+            if ((p & 0xFFFFFF) == corner) p = corner;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    unique_hbitmap copy(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!copy || !bits) throw EqvrError(L"Out of system resources");
+    std::memcpy(bits, pixels.data(), pixels.size() * sizeof(uint32_t));
+    return copy;
+}
+
+unique_hicon GlyphIcon(const TqvrBitmap& glyph) {
+    COLORREF transparent = 0;
+    unique_hbitmap copy = GlyphCopy(glyph, transparent);
+    // Masked, at the display's own depth, as an image list of the glyph's size.
+    unique_himagelist list(ImageList_Create(glyph.Width(), glyph.Height(), ILC_MASK | ILC_COLORDDB, 1, 1));
+    if (!list) throw EqvrError(L"Error creating image list");
+    const int index = ImageList_AddMasked(list.get(), copy.get(), transparent);
+    if (index < 0) throw EqvrError(L"Failed to add image to the image list");
+    if (index >= ImageList_GetImageCount(list.get())) return {};
+    return unique_hicon(ImageList_GetIcon(list.get(), index, ILD_NORMAL));
+}
+
+// The masks of the plain (BI_RGB) layouts: pixels in these layouts need no bit fields.
+bool PlainMasks(int bitCount, const DWORD masks[3]) {
+    if (bitCount == 16) return masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F;
+    if (bitCount == 32) return masks[0] == 0xFF0000 && masks[1] == 0x00FF00 && masks[2] == 0x0000FF;
+    return false;
+}
+
+struct DibHeader {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[256];  // the colour table, or the three bit-field masks
+};
+
+}  // namespace
+
+TImageList* RibbonImageList(TqvrCOMAddInModule& module, const std::wstring& controlId) {
+    const TqvrRibbonControlList& registry = module.RibbonControls();
+    const int index = registry.IndexOf(controlId);
+    if (index < 0) return nullptr;
+    auto* control = dynamic_cast<TqvrRibbonCustomControl*>(registry.Objects(index));
+    if (!control) return nullptr;  // a tab has no list of its own to look up
+    TqvrRibbonTab* tab = control->OwningTab();
+    return tab ? tab->Images() : nullptr;
+}
+
+unique_hicon RibbonPictureIcon(const TqvrBitmap* glyph, int32_t imageIndex, const TImageList* images) {
+    if (glyph && !glyph->Empty()) return GlyphIcon(*glyph);
+    if (!images || imageIndex < 0 || imageIndex >= images->Count()) return {};
+    // The list is used at its default drawing style and image type.
+    return images->GetIcon(imageIndex);
+}
+
+std::vector<uint8_t> IconFileData(HICON icon) {
+    ICONINFO ii{};
+    if (!icon || !GetIconInfo(icon, &ii)) throw EqvrError(L"Invalid icon");
+    unique_hbitmap colour(ii.hbmColor), mask(ii.hbmMask);
+    if (!colour || !mask) throw EqvrError(L"The icon has no colour bitmap");
+    BITMAP bm{};
+    if (!GetObjectW(colour.get(), sizeof(bm), &bm) || bm.bmWidth <= 0 || bm.bmHeight <= 0)
+        throw EqvrError(L"Invalid bitmap");
+    const int width = bm.bmWidth, height = bm.bmHeight;
+    const int depth = bm.bmPlanes * bm.bmBitsPixel;
+
+    // The colour bitmap in the format the platform keeps it in.
+    unique_hdc dc(CreateCompatibleDC(nullptr));
+    if (!dc) throw EqvrError(L"Out of system resources");
+    GdiFlush();
+    DibHeader info{};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = static_cast<WORD>(depth);
+    info.header.biCompression = BI_RGB;
+    if (depth == 16 || depth == 32) {
+        // Ask how the pixels are laid out; bit fields are kept only where they differ from the
+        // plain layout. A 32-bit icon is then the standard form whose high byte is the alpha.
+        DibHeader query{};
+        query.header.biSize = sizeof(BITMAPINFOHEADER);
+        if (GetDIBits(dc.get(), colour.get(), 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&query), DIB_RGB_COLORS) &&
+            query.header.biCompression == BI_BITFIELDS && query.header.biBitCount == depth) {
+            GetDIBits(dc.get(), colour.get(), 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(&query), DIB_RGB_COLORS);
+            const DWORD* masks = reinterpret_cast<const DWORD*>(query.colours);
+            if (!PlainMasks(depth, masks)) {
+                info.header.biCompression = BI_BITFIELDS;
+                std::memcpy(info.colours, masks, 3 * sizeof(DWORD));
+            }
+        }
+    }
+    const size_t colourRow = RowBytes(width, depth);
+    std::vector<uint8_t> colourBits(colourRow * height);
+    if (GetDIBits(dc.get(), colour.get(), 0, static_cast<UINT>(height), colourBits.data(),
+                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != height)
+        throw EqvrError(L"Invalid bitmap");
+
+    DibHeader maskInfo{};
+    maskInfo.header.biSize = sizeof(BITMAPINFOHEADER);
+    maskInfo.header.biWidth = width;
+    maskInfo.header.biHeight = height;
+    maskInfo.header.biPlanes = 1;
+    maskInfo.header.biBitCount = 1;
+    maskInfo.header.biCompression = BI_RGB;
+    const size_t maskRow = RowBytes(width, 1);
+    std::vector<uint8_t> maskBits(maskRow * height);
+    if (GetDIBits(dc.get(), mask.get(), 0, static_cast<UINT>(height), maskBits.data(),
+                  reinterpret_cast<BITMAPINFO*>(&maskInfo), DIB_RGB_COLORS) != height)
+        throw EqvrError(L"Invalid bitmap");
+
+    // Mask and alpha agree on what is clear, so that the picture looks the same to readers that
+    // draw by the mask and to those that honour the alpha channel. A 32-bit icon without any alpha
+    // is drawn through its mask alone: its alpha is made from the mask. In one with alpha, a
+    // pixel of alpha 0 is invisible, and the mask says so too.
+    if (depth == 32 && info.header.biCompression == BI_RGB) {
+        bool anyAlpha = false;
+        for (size_t i = 3; i < colourBits.size(); i += 4) anyAlpha |= colourBits[i] != 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                uint8_t& alpha = colourBits[y * colourRow + x * 4 + 3];
+                uint8_t& maskByte = maskBits[y * maskRow + x / 8];
+                const uint8_t bit = static_cast<uint8_t>(0x80 >> (x % 8));
+                if (!anyAlpha) alpha = (maskByte & bit) ? 0 : 0xFF;
+                else if (alpha == 0) maskByte |= bit;
+            }
+    }
+
+    // The colour header: its own depth, a doubled height (colour and mask), the table or masks.
+    size_t tableBytes = 0;
+    if (depth <= 8) tableBytes = (size_t{1} << depth) * sizeof(RGBQUAD);
+    else if (info.header.biCompression == BI_BITFIELDS) tableBytes = 3 * sizeof(DWORD);
+    BITMAPINFOHEADER header = info.header;
+    header.biHeight = height * 2;
+    header.biSizeImage = static_cast<DWORD>(colourBits.size() + maskBits.size());
+    header.biClrUsed = 0;
+    header.biClrImportant = 0;
+    const size_t imageBytes = sizeof(header) + tableBytes + colourBits.size() + maskBits.size();
+
+    std::vector<uint8_t> out;
+    out.reserve(22 + imageBytes);
+    Append(out, uint16_t{0});  // reserved
+    Append(out, uint16_t{1});  // an icon
+    Append(out, uint16_t{1});  // one image
+    out.push_back(static_cast<uint8_t>(width));
+    out.push_back(static_cast<uint8_t>(height));
+    out.push_back(static_cast<uint8_t>(depth));  // planes times bits per pixel, as the entry's colour count
+    out.push_back(0);
+    Append(out, uint16_t{0});  // planes: read from the image header
+    Append(out, uint16_t{0});  // bit count: read from the image header
+    Append(out, static_cast<uint32_t>(imageBytes));
+    Append(out, uint32_t{22});
+    Append(out, header);
+    const auto* table = reinterpret_cast<const uint8_t*>(info.colours);
+    out.insert(out.end(), table, table + tableBytes);
+    Append(out, colourBits);
+    Append(out, maskBits);
+    return out;
+}
+
+ComPtr<IUnknown> IconAnswer(unique_hicon icon, int32_t hostMajorVersion) {
+    if (!icon) return {};
+    ComPtr<IUnknown> answer;
+    if (hostMajorVersion < kIcoStreamHostVersion) {
+        // The picture object owns the handle and destroys it when Office lets the picture go;
+        // nothing else keeps the handle, so without ownership every request would leak an icon.
+        PICTDESC desc{};
+        desc.cbSizeofstruct = sizeof(PICTDESC);
+        desc.picType = PICTYPE_ICON;
+        desc.icon.hicon = icon.get();
+        ComPtr<IPictureDisp> picture;
+        ThrowIfFailed(OleCreatePictureIndirect(&desc, IID_IPictureDisp, TRUE,
+                                               reinterpret_cast<void**>(picture.GetAddressOf())));
+        icon.release();
+        ThrowIfFailed(picture.As(&answer));
+        return answer;
+    }
+    const std::vector<uint8_t> data = IconFileData(icon.get());
+    ComPtr<IStream> stream;
+    ThrowIfFailed(CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf()));  // the stream frees its memory
+    ULONG written = 0;
+    ThrowIfFailed(stream->Write(data.data(), static_cast<ULONG>(data.size()), &written));
+    if (written != data.size()) throw EqvrError(L"Stream write error");
+    ThrowIfFailed(stream.As(&answer));
+    return answer;
+}
+
+ComPtr<IUnknown> RibbonControlPicture(const IqvrRibbonComponent& control, TqvrCOMAddInModule& module) {
+    const TqvrBitmap* glyph = control.Glyph();
+    const bool hasGlyph = glyph && !glyph->Empty();
+    TImageList* images = hasGlyph ? nullptr : RibbonImageList(module, control.Id());
+    return IconAnswer(RibbonPictureIcon(glyph, control.ImageIndex(), images), module.HostMajorVersion());
+}
+
+ComPtr<IUnknown> RibbonItemPicture(const IqvrRibbonComponent& item, const std::wstring& controlId,
+                                   TqvrCOMAddInModule& module) {
+    const TqvrBitmap* glyph = item.Glyph();
+    const bool hasGlyph = glyph && !glyph->Empty();
+    TImageList* images = hasGlyph ? nullptr : RibbonImageList(module, controlId);
+    return IconAnswer(RibbonPictureIcon(glyph, item.ImageIndex(), images), module.HostMajorVersion());
 }
 
 }  // namespace qvr

@@ -1,14 +1,23 @@
-// Pictures of ribbon controls as Office takes them from the image callbacks.
+// Pictures of ribbon controls as Office takes them from the image callbacks: made anew on every
+// request from the control's glyph or from its entry in the tab's image list, and handed over as
+// an icon picture object (Office 2007) or as a stream holding an .ico file (Office 2010 and later).
 #pragma once
 
+#include "com/handles.h"
 #include "module/module.h"
+#include "ribbon/graphics.h"
 #include "ribbon/ribbon.h"
 
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace qvr {
+
+// The first host version that gets an ICO stream instead of an icon picture object.
+inline constexpr int32_t kIcoStreamHostVersion = 14;
 
 // The picture of a control (its glyph, else its ImageIndex in its tab's image list); none when
 // it has no picture.
@@ -18,5 +27,28 @@ Microsoft::WRL::ComPtr<IUnknown> RibbonControlPicture(const IqvrRibbonComponent&
 // control Office named by controlId (taken as it stands).
 Microsoft::WRL::ComPtr<IUnknown> RibbonItemPicture(const IqvrRibbonComponent& item, const std::wstring& controlId,
                                                    TqvrCOMAddInModule& module);
+
+// The Images list of the tab that holds the control registered under controlId (letter case
+// ignored, no marker removed); nullptr when the id is not registered, names a tab, or the tab has
+// no list.
+TImageList* RibbonImageList(TqvrCOMAddInModule& module, const std::wstring& controlId);
+
+// ---- the steps, each usable on its own ----
+
+// The icon of a picture source: a glyph that is not empty (its bottom-left pixel's colour made
+// transparent; the glyph itself is left as it is), else entry imageIndex of images. Empty when
+// there is no list, the index is outside it, or the platform gives no icon. A failing image-list
+// operation raises.
+unique_hicon RibbonPictureIcon(const TqvrBitmap* glyph, int32_t imageIndex, const TImageList* images);
+
+// An icon as the content of a one-image .ico file: the 22-byte header and directory entry, the
+// colour bitmap at its own depth (header with doubled height, colour table up to 8 bits per
+// pixel), the 1-bit mask.
+std::vector<uint8_t> IconFileData(HICON icon);
+
+// What Office gets for an icon: below kIcoStreamHostVersion an IPictureDisp of type icon that
+// owns the handle (it is destroyed when Office releases the picture); from that version on an
+// IStream over the icon's .ico data, positioned after its last byte (the icon is destroyed here).
+Microsoft::WRL::ComPtr<IUnknown> IconAnswer(unique_hicon icon, int32_t hostMajorVersion);
 
 }  // namespace qvr

@@ -2,12 +2,15 @@
 // the add-in as Excel does (connection, ribbon, start-up), shows the ribbon the add-in put up,
 // presses its button "Bestelling verwerken" through the ribbon and follows the hand-off to the
 // end: Excel quits, the add-in is unloaded, the uploader finds the copy.
-//   ExcelSim [--dll <path>] [--workbook <file.xlsx>] [--markup] [--no-press]
+// It also draws the ribbon tab as Excel would show it, with the button's picture as the add-in
+// handed it over, into a PNG file (by default next to ExcelSim, named after it) and prints where.
+//   ExcelSim [--dll <path>] [--workbook <file.xlsx>] [--markup] [--no-press] [--png <file.png>]
 // The start-up and shut-down alone, with a chosen connect or remove mode:
 //   ExcelSim --lifecycle [--connect-mode N] [--remove-mode N] [--no-addininst]
 #include "excel_session.h"
 #include "excel_sim.h"
 #include "office_host.h"
+#include "picture.h"
 #include "xlsx.h"
 
 #include <cstdio>
@@ -82,8 +85,57 @@ std::wstring Widen(const std::string& s) {
     return w;
 }
 
+// Where a file of ours lies, for a person on the machine that runs Wine: the host's own path
+// when there is one, else the Windows path.
+std::wstring ShownPath(const std::wstring& path) {
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return path;
+    char* name = unixName(path.c_str());
+    if (!name) return path;
+    std::wstring shown = Widen(name);
+    HeapFree(GetProcessHeap(), 0, name);
+    return shown;
+}
+
+// The tab holding the add-in's button drawn as Excel shows it, and the button's own picture, as
+// PNG files. False when there is nothing to draw or a file cannot be written.
+bool DrawRibbonFiles(const RibbonHost& ribbon, const RibbonElement& button, const std::wstring& pngPath) {
+    size_t selected = 0;
+    for (size_t i = 0; i < ribbon.Tabs().size(); ++i) {
+        struct Holds {
+            const RibbonElement& button;
+            bool In(const RibbonElement& e) const {
+                if (&e == &button) return true;
+                for (const RibbonElement& c : e.children)
+                    if (In(c)) return true;
+                return false;
+            }
+        };
+        if (Holds{button}.In(ribbon.Tabs()[i])) selected = i;
+    }
+    auto picture = button.pictures.find(L"image");
+    if (picture == button.pictures.end()) {
+        Say(L"the button has no picture to show");
+        return false;
+    }
+    const Image tab = DrawRibbon(ribbon.Tabs(), selected);
+    const std::wstring buttonPath = pngPath.substr(0, pngPath.size() - (pngPath.size() >= 4 ? 4 : 0)) + L"-button.png";
+    if (!WritePngFile(pngPath, tab) || !WritePngFile(buttonPath, picture->second)) {
+        Say(L"cannot write " + pngPath);
+        return false;
+    }
+    Say(L"ribbon tab as Excel shows it (" + std::to_wstring(tab.width) + L" x " + std::to_wstring(tab.height) +
+        L"): " + ShownPath(pngPath));
+    Say(L"button picture (" + std::to_wstring(picture->second.width) + L" x " + std::to_wstring(picture->second.height) +
+        L"): " + ShownPath(buttonPath));
+    return true;
+}
+
 // The add-in's main job through the ribbon, end to end.
-int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showMarkup, bool press) {
+int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showMarkup, bool press,
+               const std::wstring& pngPath) {
     const std::wstring version = std::to_wstring(OFFICESIM_MAJOR) + L".0";
     Say(L"Excel stand-in " + version + L" starting");
     const std::wstring source = PrepareWorkbook(workbook);
@@ -112,7 +164,8 @@ int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showM
         Say(std::wstring(L"the ribbon has no button \"") + kButtonLabel + L"\"");
         return 1;
     }
-    const bool ribbonWorks = ribbon.problems.empty() && ribbon.Unresolved().empty();
+    const bool drawn = DrawRibbonFiles(ribbon, *button, pngPath);
+    const bool ribbonWorks = drawn && ribbon.problems.empty() && ribbon.Unresolved().empty();
     if (!press) return ribbonWorks ? 0 : 1;
 
     const size_t logged = session.log.size();
@@ -177,6 +230,8 @@ int wmain(int argc, wchar_t** argv) {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring dll = Folder(self) + L"VORTELIXExcel.dll";
     std::wstring workbook;
+    const std::wstring selfPath = self;
+    std::wstring png = selfPath.substr(0, selfPath.size() - 4) + L"-ribbon.png";
     LONG connectMode = 1, removeMode = 0;
     bool withAddInInst = true, lifecycle = false, markup = false, press = true;
     for (int i = 1; i < argc; ++i) {
@@ -184,6 +239,7 @@ int wmain(int argc, wchar_t** argv) {
         if (a == L"--dll" && i + 1 < argc) dll = argv[++i];
         else if (a == L"--workbook" && i + 1 < argc) workbook = argv[++i];
         else if (a == L"--markup") markup = true;
+        else if (a == L"--png" && i + 1 < argc) png = argv[++i];
         else if (a == L"--no-press") press = false;
         else if (a == L"--lifecycle") lifecycle = true;
         else if (a == L"--connect-mode" && i + 1 < argc) lifecycle = true, connectMode = _wtoi(argv[++i]);
@@ -193,7 +249,7 @@ int wmain(int argc, wchar_t** argv) {
 
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     int rc = lifecycle ? RunLifecycle(dll, connectMode, removeMode, withAddInInst)
-                       : RunMainJob(dll, workbook, markup, press);
+                       : RunMainJob(dll, workbook, markup, press, png);
     CoUninitialize();
     return rc;
 }

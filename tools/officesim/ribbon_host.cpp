@@ -294,7 +294,10 @@ void RibbonHost::Ask(RibbonElement& e) {
         std::vector<unique_variant> args;
         args.push_back(ControlArgument(e));
         unique_variant answer;
-        if (SUCCEEDED(Call(callback, args, &answer))) e.answers[PropertyOf(attribute)] = AnswerText(attribute, answer);
+        if (SUCCEEDED(Call(callback, args, &answer))) {
+            e.answers[PropertyOf(attribute)] = AnswerText(attribute, answer);
+            if (attribute == L"getImage") KeepPicture(e, L"image", callback, answer);
+        }
     }
     if (auto count = e.attributes.find(L"getItemCount"); count != e.attributes.end()) {
         std::vector<unique_variant> args;
@@ -311,9 +314,11 @@ void RibbonHost::Ask(RibbonElement& e) {
                     itemArgs.push_back(ControlArgument(e));
                     itemArgs.push_back(unique_variant::FromInt(i));
                     unique_variant item;
-                    if (SUCCEEDED(Call(it->second, itemArgs, &item)))
-                        e.answers[L"item" + std::to_wstring(i) + L"." + ItemPropertyOf(attribute)] =
-                            AnswerText(attribute, item);
+                    if (SUCCEEDED(Call(it->second, itemArgs, &item))) {
+                        const std::wstring key = L"item" + std::to_wstring(i) + L"." + ItemPropertyOf(attribute);
+                        e.answers[key] = AnswerText(attribute, item);
+                        if (attribute == std::wstring(L"getItemImage")) KeepPicture(e, key, it->second, item);
+                    }
                 }
         }
     }
@@ -335,6 +340,21 @@ void RibbonHost::Ask(RibbonElement& e) {
             }
         }
     }
+}
+
+void RibbonHost::KeepPicture(RibbonElement& e, const std::wstring& key, const std::wstring& callback,
+                             const VARIANT& answer) {
+    ReceivedPicture received = ReadPictureAnswer(answer);
+    if (!received.error.empty()) {
+        e.pictures.erase(key);
+        problems.push_back(callback + L" for " + e.id + L": Office cannot show the " + received.kind + L": " +
+                           received.error);
+        return;
+    }
+    if (received.image.Empty())
+        e.pictures.erase(key);
+    else
+        e.pictures[key] = std::move(received.image);
 }
 
 void RibbonHost::AskTree(std::vector<RibbonElement>& elements, const std::wstring& onlyId) {

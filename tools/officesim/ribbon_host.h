@@ -7,6 +7,7 @@
 
 #include "com/handles.h"
 #include "com/office.h"
+#include "picture.h"
 #include "sim_object.h"
 #include "xml_reader.h"
 
@@ -71,6 +72,8 @@ struct RibbonElement {
     // "large"), "visible", "image" ("none", "picture 48x48", "ICO stream 48x48, 9662 bytes") ...;
     // list items as "item0.label" and so on.
     std::map<std::wstring, std::wstring> answers;
+    // The pictures Office could show, decoded, by the same keys ("image", "item0.image").
+    std::map<std::wstring, Image> pictures;
     std::vector<RibbonElement> children;
 
     const std::wstring* Answer(const std::wstring& property) const;
@@ -125,6 +128,8 @@ private:
     void ProcessInvalidations();
     RibbonElement Build(const XmlElement& x);
     void Ask(RibbonElement& e);
+    // Keeps the answer to a picture callback: its description, its decoded picture, or a problem.
+    void KeepPicture(RibbonElement& e, const std::wstring& key, const std::wstring& callback, const VARIANT& answer);
     void AskTree(std::vector<RibbonElement>& elements, const std::wstring& onlyId);
     HRESULT Call(const std::wstring& callbackName, std::vector<qvr::unique_variant>& args, qvr::unique_variant* result);
     qvr::unique_variant ControlArgument(const RibbonElement& e) const;
@@ -147,5 +152,11 @@ private:
 // A picture the add-in handed over, as text: "none", "picture WxH" (an icon picture object) or
 // "ICO stream WxH, N bytes".
 std::wstring DescribePicture(const VARIANT& v);
+
+// The ribbon as the stand-in shows it: the row of tab labels with tab `selected` open, and that
+// tab's groups: large controls with their picture above their label, the others in columns of
+// three with a small picture before the label, each group's label below it. Hidden controls are
+// left out.
+Image DrawRibbon(const std::vector<RibbonElement>& tabs, size_t selected);
 
 }  // namespace officesim
