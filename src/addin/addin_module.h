@@ -29,6 +29,10 @@ public:
 
 protected:
     void Notification(qvr::TComponent* component, qvr::TOperation operation) override;
+
+private:
+    // Deletes every file in the folder tree (Folder without trailing separator).
+    void ClearFolder(const std::wstring& Folder);
 };
 
 }  // namespace vortelix
