@@ -113,6 +113,8 @@ int main() {
             length = SysStringLen(xml.get());
         });
         std::printf("GetCustomUI, the add-in's ribbon (%zu characters): %.1f us\n", length, addInMarkup * 1e6);
+        std::printf("ROW|markup: GetCustomUI, the add-in's ribbon (%zu characters)|%.1f us|-|-\n", length,
+                    addInMarkup * 1e6);
 
         // How the document's cost grows with the ribbon.
         std::printf("GetCustomUI by ribbon size (ms per document, us per button, time against the size before):\n");
@@ -127,6 +129,12 @@ int main() {
                         t * 1e6 / controls, xml.size());
             if (previous > 0) std::printf("  x%.1f for x%d buttons", t / previous, controls / previousControls);
             std::printf("\n");
+            std::printf("ROW|markup scaling: GetCustomUI, %d buttons|%.3f ms (%.2f us/button)|%s|", controls, t * 1e3,
+                        t * 1e6 / controls, previous > 0 ? "previous size" : "-");
+            if (previous > 0)
+                std::printf("x%.1f time for x%d buttons\n", t / previous, controls / previousControls);
+            else
+                std::printf("-\n");
             previous = t;
             previousControls = controls;
             module->SetConnection(nullptr, nullptr);
@@ -159,6 +167,10 @@ int main() {
         std::printf("GetLabel_Callback, GetIDsOfNames + Invoke: %.3f us\n", roundTrip * 1e6);
         std::printf("GetLabel_Callback, Invoke alone:           %.3f us\n", invokeOnly * 1e6);
         std::printf("bare Invoke on a trivial object:           %.3f us\n", bare * 1e6);
+        std::printf("ROW|per callback: GetLabel_Callback, Invoke alone|%.3f us|%.3f us bare Invoke|x%.1f\n",
+                    invokeOnly * 1e6, bare * 1e6, invokeOnly / bare);
+        std::printf("ROW|per callback: GetLabel_Callback, GetIDsOfNames + Invoke|%.3f us|%.3f us bare Invoke|x%.1f\n",
+                    roundTrip * 1e6, bare * 1e6, roundTrip / bare);
 
         // The registry lookup behind every callback, on a large ribbon: the last of 10,000.
         {
@@ -176,6 +188,8 @@ int main() {
                 qvr::RibbonInvoke(target, 14, DISPATCH_METHOD, &lastParams, result.put(), nullptr, nullptr);
             });
             std::printf("GetLabel_Callback for the last of 10,000 registered buttons: %.3f us\n", lookup * 1e6);
+            std::printf("ROW|per callback: GetLabel_Callback, last of 10,000 buttons|%.3f us|%.3f us add-in's ribbon|x%.1f\n",
+                        lookup * 1e6, invokeOnly * 1e6, lookup / invokeOnly);
             module->SetConnection(nullptr, nullptr);
         }
         addIn->OnDisconnection(0, nullptr);

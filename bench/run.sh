@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark of the project under Wine (each in a fresh prefix, through
+# cmake/wine-run.sh) and writes their figures, each next to its baseline measured in the same
+# run, as a markdown table to bench/results.md; prints the table too.
+#   bash bench/run.sh [bench[:args] ...]   default: every bench with its full sizes
+# Each bench prints its figures as lines "ROW|<what>|<figure>|<baseline>|<ratio or note>".
+#   BUILD_DIR        the i686 build tree (default build/, configured as scripts/test.sh does)
+#   QVR_BENCH_OUT    where the table goes (default bench/results.md)
+#   QVR_BENCH_NOBUILD=1  use the build tree as it is (the CTest smoke entry does)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+
+# Windows the add-in makes need a display; one virtual display for the whole run.
+if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null 2>&1 && [ -z "${QVR_BENCH_XVFB:-}" ]; then
+  QVR_BENCH_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+
+build="${BUILD_DIR:-build}"
+case "$build" in /*) ;; *) build="$root/$build" ;; esac
+out="${QVR_BENCH_OUT:-$root/bench/results.md}"
+benches=("$@")
+if [ ${#benches[@]} -eq 0 ]; then
+  benches=(addin_bench markup_bench excel_events_bench ribbon_bench)
+fi
+
+if [ -z "${QVR_BENCH_NOBUILD:-}" ]; then
+  echo "== building in $build" >&2
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DQVR_BUILD_TESTS=ON >/dev/null
+  targets=(VORTELIXExcel)
+  for b in "${benches[@]}"; do targets+=("${b%%:*}"); done
+  cmake --build "$build" -j2 --target "${targets[@]}" >&2
+fi
+
+logs="$build/bench-logs"
+mkdir -p "$logs"
+rows="$logs/rows.txt"
+: >"$rows"
+failed=()
+for item in "${benches[@]}"; do
+  name="${item%%:*}"
+  args=()
+  if [ "$item" != "$name" ]; then read -r -a args <<<"${item#*:}"; fi
+  log="$logs/$name.log"
+  echo "== running $name ${args[*]:-}" >&2
+  if ! "$root/cmake/wine-run.sh" "$build/bin/$name.exe" "${args[@]}" >"$log" 2>&1; then
+    failed+=("$name")
+    echo "== $name failed; its output:" >&2
+    cat "$log" >&2
+  fi
+  found=$(tr -d '\r' <"$log" | grep '^ROW|' || true)
+  if [ -z "$found" ]; then
+    failed+=("$name (no figures)")
+  else
+    while IFS= read -r line; do printf '%s|%s\n' "$name" "${line#ROW|}" >>"$rows"; done <<<"$found"
+  fi
+done
+
+{
+  echo "# Benchmark results"
+  echo
+  echo "\`bash bench/run.sh\`, $(date -u '+%Y-%m-%d %H:%M UTC'), i686 build under $(wine --version 2>/dev/null || echo Wine)," \
+    "$(nproc) cores. Each figure's baseline was measured in the same run; full output in \`$(basename "$build")/bench-logs/\`."
+  echo
+  echo "| Bench | Measure | Figure | Baseline (same run) | Ratio / note |"
+  echo "|---|---|---|---|---|"
+  while IFS='|' read -r bench what figure baseline note; do
+    printf '| %s | %s | %s | %s | %s |\n' "$bench" "$what" "$figure" "$baseline" "$note"
+  done <"$rows"
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo
+    printf 'FAILED: %s\n' "${failed[@]}"
+  fi
+} >"$out"
+cat "$out"
+[ ${#failed[@]} -eq 0 ]
