@@ -25,7 +25,7 @@ HRESULT ExcelSession::Start(const std::wstring& dllPath) {
     HRESULT ribbon = ribbon_.Load(host_.AddIn(), L"Microsoft.Excel.Workbook", app_->Window());
     Note(L"ribbon Microsoft.Excel.Workbook -> " + HResultText(ribbon));
     hr = host_.StartupComplete();
-    Note(L"OnStartupComplete -> " + HResultText(hr));
+    Note(L"OnStartupComplete -> " + HResultText(hr) + (FAILED(hr) ? L" (" + OfficeHost::LastErrorDescription() + L")" : L""));
     return hr;
 }
 

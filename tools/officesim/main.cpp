@@ -4,7 +4,8 @@
 // end: Excel quits, the add-in is unloaded, the uploader finds the copy.
 // It also draws the ribbon tab as Excel would show it, with the button's picture as the add-in
 // handed it over, into a PNG file (by default next to ExcelSim, named after it) and prints where.
-//   ExcelSim [--dll <path>] [--workbook <file.xlsx>] [--markup] [--no-press] [--png <file.png>]
+//   ExcelSim [--dll <path> | --registered] [--workbook <file.xlsx>] [--markup] [--no-press] [--png <file.png>]
+//   (--registered: find the add-in the way Excel does, in the registry, and create it by ProgID)
 // The start-up and shut-down alone, with a chosen connect or remove mode:
 //   ExcelSim --lifecycle [--connect-mode N] [--remove-mode N] [--no-addininst]
 #include "excel_session.h"
@@ -99,6 +100,66 @@ std::wstring ShownPath(const std::wstring& path) {
     return shown;
 }
 
+// How Excel finds its COM add-ins at start-up: the keys under ...\Excel\AddIns of the machine and
+// of the user, each named by the add-in's ProgID, loaded at start-up when LoadBehavior is 3.
+std::wstring FindStartupAddIn() {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        HKEY addIns = nullptr;
+        if (RegOpenKeyExW(root, L"Software\\Microsoft\\Office\\Excel\\AddIns", 0, KEY_READ, &addIns) != ERROR_SUCCESS)
+            continue;
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD len = 256;
+            if (RegEnumKeyExW(addIns, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            DWORD behavior = 0, bytes = sizeof(behavior);
+            if (RegGetValueW(addIns, name, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &behavior, &bytes) == ERROR_SUCCESS &&
+                behavior == 3) {
+                RegCloseKey(addIns);
+                return name;
+            }
+        }
+        RegCloseKey(addIns);
+    }
+    return {};
+}
+
+// Dialogs the add-in shows are real windows: a person would read and close them. The watcher
+// does the same, so that the job runs unattended, and reports what the dialog said.
+class DialogWatcher {
+public:
+    DialogWatcher() : thread_(CreateThread(nullptr, 0, &Run, this, 0, nullptr)) {}
+    ~DialogWatcher() {
+        stop_ = true;
+        if (thread_) {
+            WaitForSingleObject(thread_, 5000);
+            CloseHandle(thread_);
+        }
+    }
+    DialogWatcher(const DialogWatcher&) = delete;
+    DialogWatcher& operator=(const DialogWatcher&) = delete;
+
+private:
+    static DWORD WINAPI Run(void* self) {
+        auto* me = static_cast<DialogWatcher*>(self);
+        while (!me->stop_) {
+            HWND box = FindWindowW(L"#32770", nullptr);
+            if (box && IsWindowVisible(box)) {
+                wchar_t caption[256] = {}, text[1024] = {};
+                GetWindowTextW(box, caption, 256);
+                GetDlgItemTextW(box, 0xFFFF, text, 1024);
+                std::fwprintf(stdout, L"  dialog shown: [%ls] %ls\n", caption, text);
+                std::fflush(stdout);
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+                Sleep(300);
+            }
+            Sleep(50);
+        }
+        return 0;
+    }
+    volatile bool stop_ = false;
+    HANDLE thread_;
+};
+
 // The tab holding the add-in's button drawn as Excel shows it, and the button's own picture, as
 // PNG files. False when there is nothing to draw or a file cannot be written.
 bool DrawRibbonFiles(const RibbonHost& ribbon, const RibbonElement& button, const std::wstring& pngPath) {
@@ -134,8 +195,8 @@ bool DrawRibbonFiles(const RibbonHost& ribbon, const RibbonElement& button, cons
 }
 
 // The add-in's main job through the ribbon, end to end.
-int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showMarkup, bool press,
-               const std::wstring& pngPath) {
+int RunMainJob(std::wstring dll, const std::wstring& workbook, bool showMarkup, bool press,
+               const std::wstring& pngPath, bool registered) {
     const std::wstring version = std::to_wstring(OFFICESIM_MAJOR) + L".0";
     Say(L"Excel stand-in " + version + L" starting");
     const std::wstring source = PrepareWorkbook(workbook);
@@ -143,11 +204,29 @@ int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showM
         Say(L"cannot prepare the workbook");
         return 1;
     }
-    const std::wstring addInFolder = Folder(dll);
+    std::wstring addInFolder = Folder(dll);
+    if (registered) {
+        std::wstring progId = FindStartupAddIn();
+        if (progId.empty()) {
+            Say(L"no add-in is registered to load at Excel's start-up");
+            return 1;
+        }
+        Say(L"add-in registered for start-up: " + progId);
+        dll.clear();  // created through COM by ProgID, from wherever it is registered
+    }
     DeleteFileW((addInFolder + L"Dravenport.log").c_str());
+    // A copy from an earlier run must not be taken for this run's.
+    DeleteFileW((TempFolder() + L"VortelixExcel\\Order.xlsx").c_str());
 
     ExcelSession session(version);
-    Say(L"workbook open: " + source + (session.App().Open(source) ? L"" : L" (cannot be read)"));
+    WorkbookSim* book = session.App().Open(source);
+    Say(L"workbook open: " + source + (book ? L"" : L" (cannot be read)"));
+    const char kEdit[] = "Spoed: vandaag leveren";
+    if (book) {
+        book->Edit("D6", kEdit);
+        Say(L"unsaved edit in Excel: D6 = \"" + Widen(kEdit) + L"\"");
+    }
+    DialogWatcher dialogs;
     HRESULT hr = session.Start(dll);
     for (const std::wstring& line : session.log) Say(L"  " + line);
     if (FAILED(hr)) return 1;
@@ -178,13 +257,21 @@ int RunMainJob(const std::wstring& dll, const std::wstring& workbook, bool showM
     const std::wstring copy = TempFolder() + L"VortelixExcel\\Order.xlsx";
     const bool copied = Exists(copy);
     const bool deleted = !Exists(source);
-    Say(L"copy " + copy + (copied ? L" written" : L" missing"));
+    bool withEdit = false;
+    if (auto package = XlsxPackage::Parse(ReadWholeFile(copy)))
+        for (const std::string& cell : package->CellTexts()) withEdit = withEdit || cell == kEdit;
+    Say(L"copy " + copy + (copied ? L" written" : L" missing") +
+        (copied ? (withEdit ? L", with the unsaved edit inside" : L", WITHOUT the unsaved edit") : L""));
+    Say(std::wstring(L"workbook ") + (book && book->Closed() ? (book->Saved() ? L"closed (saved)" : L"closed without saving")
+                                                             : L"still open"));
+    Say(std::wstring(L"Excel ") + (session.App().QuitRequested() ? L"quit" : L"still running"));
+    Say(std::wstring(L"add-in ") + (session.Unloaded() ? L"disconnected and unloaded" : L"still loaded"));
     Say(L"workbook file " + std::wstring(deleted ? L"deleted" : L"still there"));
     std::string uploader = UploaderLog(addInFolder);
     Say(uploader.empty() ? L"Dravenport.exe did not run" : L"Dravenport.exe ran:");
     if (!uploader.empty()) Say(Widen(uploader));
     bool found = uploader.find("found=yes") != std::string::npos;
-    return ribbonWorks && SUCCEEDED(hr) && session.Unloaded() && copied && deleted && found ? 0 : 1;
+    return ribbonWorks && SUCCEEDED(hr) && session.Unloaded() && copied && withEdit && deleted && found ? 0 : 1;
 }
 
 // Start-up and shut-down only, with the modes given on the command line.
@@ -233,7 +320,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring selfPath = self;
     std::wstring png = selfPath.substr(0, selfPath.size() - 4) + L"-ribbon.png";
     LONG connectMode = 1, removeMode = 0;
-    bool withAddInInst = true, lifecycle = false, markup = false, press = true;
+    bool withAddInInst = true, lifecycle = false, markup = false, press = true, registered = false;
     for (int i = 1; i < argc; ++i) {
         std::wstring a = argv[i];
         if (a == L"--dll" && i + 1 < argc) dll = argv[++i];
@@ -241,6 +328,7 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--markup") markup = true;
         else if (a == L"--png" && i + 1 < argc) png = argv[++i];
         else if (a == L"--no-press") press = false;
+        else if (a == L"--registered") registered = true;
         else if (a == L"--lifecycle") lifecycle = true;
         else if (a == L"--connect-mode" && i + 1 < argc) lifecycle = true, connectMode = _wtoi(argv[++i]);
         else if (a == L"--remove-mode" && i + 1 < argc) lifecycle = true, removeMode = _wtoi(argv[++i]);
@@ -249,7 +337,7 @@ int wmain(int argc, wchar_t** argv) {
 
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     int rc = lifecycle ? RunLifecycle(dll, connectMode, removeMode, withAddInInst)
-                       : RunMainJob(dll, workbook, markup, press, png);
+                       : RunMainJob(dll, workbook, markup, press, png, registered);
     CoUninitialize();
     return rc;
 }

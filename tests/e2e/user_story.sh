@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The user's story from registration to unload, in a fresh Wine prefix: Excel installed,
+# regsvr32, Excel starting and finding the add-in in the registry, the button pressed on an order
+# with an unsaved edit; then the uploader missing; then regsvr32 /u. Every result is asserted.
+#   user_story.sh <bin folder> <source folder>
+set -uo pipefail
+bin="$1"; src="$2"
+export WINEPREFIX="$bin/../wine/e2e-$$"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+rm -rf "$WINEPREFIX"
+trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"; mv -f "$bin/Dravenport.exe.e2e" "$bin/Dravenport.exe" 2>/dev/null || true' EXIT
+fail=0
+expect() {  # expect <what> <pattern> <text>
+  if grep -qF -- "$2" <<<"$3"; then echo "ok   $1"; else echo "FAIL $1: no \"$2\""; fail=1; fi
+}
+order="$(winepath -w "$src/tests/fixtures/order.xlsx")"
+
+wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f >/dev/null 2>&1
+wine regsvr32 /s "$bin/VORTELIXExcel.dll"; rc=$?
+[ $rc -eq 0 ] && echo "ok   regsvr32" || { echo "FAIL regsvr32 ($rc)"; fail=1; }
+key="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' 2>&1 | tr -d '\r')"
+expect "add-in key for all users, loaded at start-up" "LoadBehavior    REG_DWORD    0x3" "$key"
+expect "friendly name" "VORTELIX Excel" "$key"
+
+out="$(wine "$bin/ExcelSim.exe" --registered --workbook "$order" 2>&1 | tr -d '\r')"; rc=$?
+echo "$out" | sed 's/^/    | /'
+[ $rc -eq 0 ] && echo "ok   main job exit code" || { echo "FAIL main job exit code $rc"; fail=1; }
+expect "found in the registry" "add-in registered for start-up: VORTELIXExcel.coVORTELIXExcel" "$out"
+expect "started" "OnStartupComplete -> S_OK" "$out"
+expect "tab" 'tab "VORTELIX"' "$out"
+expect "group" 'group "Bestelling"' "$out"
+expect "large button with picture" 'button "Bestelling verwerken" (large; picture: ICO stream 48x48' "$out"
+expect "press accepted" "OnActionCommon_Callback -> S_OK" "$out"
+expect "copy holds the unsaved edit" "written, with the unsaved edit inside" "$out"
+expect "workbook closed without saving" "workbook closed without saving" "$out"
+expect "Excel quit" "Excel quit" "$out"
+expect "add-in disconnected and unloaded" "add-in disconnected and unloaded" "$out"
+expect "DLL free to unload" "DllCanUnloadNow -> S_OK" "$out"
+expect "source deleted" "workbook file deleted" "$out"
+expect "uploader started" "Dravenport.exe ran:" "$out"
+expect "uploader found the edit" "Spoed: vandaag leveren" "$out"
+
+mv "$bin/Dravenport.exe" "$bin/Dravenport.exe.e2e"
+out="$(wine "$bin/ExcelSim.exe" --registered --workbook "$order" 2>&1 | tr -d '\r')"
+mv -f "$bin/Dravenport.exe.e2e" "$bin/Dravenport.exe"
+expect "missing uploader: error shown" "dialog shown: [Error] The order upload program" "$out"
+expect "missing uploader: workbook kept open" "workbook still open" "$out"
+expect "missing uploader: Excel keeps running" "Excel still running" "$out"
+expect "missing uploader: file kept" "workbook file still there" "$out"
+expect "missing uploader: no copy" "Order.xlsx missing" "$out"
+
+wine regsvr32 /u /s "$bin/VORTELIXExcel.dll"
+left="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' 2>&1)"
+if grep -q LoadBehavior <<<"$left"; then echo "FAIL unregistration left the add-in key"; fail=1; else echo "ok   unregistered"; fi
+exit $fail
