@@ -7,6 +7,7 @@
 #   BUILD_DIR        the i686 build tree (default build/, configured as scripts/test.sh does)
 #   QVR_BENCH_OUT    where the table goes (default bench/results.md)
 #   QVR_BENCH_NOBUILD=1  use the build tree as it is (the CTest smoke entry does)
+#   QVR_BENCH_LOGS   folder for each bench's full output (default <build>/bench-logs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -32,7 +33,7 @@ if [ -z "${QVR_BENCH_NOBUILD:-}" ]; then
   cmake --build "$build" -j2 --target "${targets[@]}" >&2
 fi
 
-logs="$build/bench-logs"
+logs="${QVR_BENCH_LOGS:-$build/bench-logs}"
 mkdir -p "$logs"
 rows="$logs/rows.txt"
 : >"$rows"
@@ -60,7 +61,7 @@ done
   echo "# Benchmark results"
   echo
   echo "\`bash bench/run.sh\`, $(date -u '+%Y-%m-%d %H:%M UTC'), i686 build under $(wine --version 2>/dev/null || echo Wine)," \
-    "$(nproc) cores. Each figure's baseline was measured in the same run; full output in \`$(basename "$build")/bench-logs/\`."
+    "$(nproc) cores. Each figure's baseline was measured in the same run; full output in \`${logs#$root/}/\`."
   echo
   echo "| Bench | Measure | Figure | Baseline (same run) | Ratio / note |"
   echo "|---|---|---|---|---|"
