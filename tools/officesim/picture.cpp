@@ -258,7 +258,9 @@ ReceivedPicture ReadPictureAnswer(const VARIANT& answer) {
         else if (FAILED(picture->get_Handle(&handle)))
             r.error = L"the picture has no handle";
         else
-            ReadIconHandle(reinterpret_cast<HICON>(static_cast<UINT_PTR>(handle)), r.image, r.error);
+            // OLE_HANDLE is 32 bits on both platforms; a 64-bit handle is its sign extension.
+            ReadIconHandle(reinterpret_cast<HICON>(static_cast<LONG_PTR>(static_cast<LONG>(handle))), r.image,
+                           r.error);
         return r;
     }
     ComPtr<IStream> stream;
