@@ -47,13 +47,29 @@ std::optional<IcoFile> ReadIco(const std::vector<uint8_t>& d, std::string& why) 
 
     const BITMAPINFOHEADER& h = f.header;
     const int bpp = h.biBitCount;
-    if (h.biCompression != BI_RGB || (bpp != 24 && bpp != 32))
-        return why = "only 24- and 32-bit images without bit fields are read here", std::nullopt;
+    const bool fields = h.biCompression == BI_BITFIELDS;
+    if ((h.biCompression != BI_RGB && !(fields && bpp == 16)) || (bpp != 16 && bpp != 24 && bpp != 32))
+        return why = "only 16-bit (plain or bit fields), 24- and 32-bit (plain) images are read here", std::nullopt;
     const int width = h.biWidth, height = h.biHeight / 2;
     if (width <= 0 || height <= 0) return why = "the header gives no size", std::nullopt;
     const size_t colourRow = (static_cast<size_t>(width) * bpp + 31) / 32 * 4;
     const size_t maskRow = (static_cast<size_t>(width) + 31) / 32 * 4;
-    const size_t colourAt = f.imageOffset + h.biSize;
+    size_t colourAt = f.imageOffset + h.biSize;
+    uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+    if (fields) {
+        if (colourAt + 12 > d.size()) return why = "the bit-field masks run past the end of the file", std::nullopt;
+        for (int i = 0; i < 3; ++i) masks[i] = U32(d, colourAt + 4 * i);
+        colourAt += 12;
+        f.masks.assign(masks, masks + 3);
+    }
+    // A channel of a 16-bit pixel on the scale of 0 to 255 (its mask's bits are contiguous).
+    auto widen = [](uint32_t pixel, uint32_t mask) -> uint32_t {
+        if (!mask) return 0;
+        int shift = 0;
+        while (!((mask >> shift) & 1)) ++shift;
+        const uint32_t max = mask >> shift;
+        return (((pixel & mask) >> shift) * 255 + max / 2) / max;
+    };
     const size_t maskAt = colourAt + colourRow * height;
     if (maskAt + maskRow * height > d.size()) return why = "the pixels run past the end of the file", std::nullopt;
 
@@ -64,8 +80,14 @@ std::optional<IcoFile> ReadIco(const std::vector<uint8_t>& d, std::string& why) 
         const size_t mrow = maskAt + maskRow * (height - 1 - y);
         for (int x = 0; x < width; ++x) {
             uint32_t argb;
-            if (bpp == 32) argb = U32(d, row + 4 * x);
-            else argb = 0xFF000000u | d[row + 3 * x + 2] << 16 | d[row + 3 * x + 1] << 8 | d[row + 3 * x];
+            if (bpp == 32) {
+                argb = U32(d, row + 4 * x);
+            } else if (bpp == 24) {
+                argb = 0xFF000000u | d[row + 3 * x + 2] << 16 | d[row + 3 * x + 1] << 8 | d[row + 3 * x];
+            } else {
+                const uint32_t p = U16(d, row + 2 * x);
+                argb = 0xFF000000u | widen(p, masks[0]) << 16 | widen(p, masks[1]) << 8 | widen(p, masks[2]);
+            }
             f.image.argb.push_back(argb);
             f.image.clear.push_back((d[mrow + x / 8] & (0x80 >> (x % 8))) != 0);
         }

@@ -30,11 +30,12 @@ struct IcoFile {
     uint16_t planes = 0xFFFF, bitCount = 0xFFFF;
     uint32_t bytesInRes = 0, imageOffset = 0;
     BITMAPINFOHEADER header{};
+    std::vector<uint32_t> masks;  // the bit-field masks after the header, if any
     Pixels image;
 };
 
-// The file's fields and, for a 24- or 32-bit image without bit fields whose parts lie inside the
-// file, its pixels; nullopt with the reason otherwise.
+// The file's fields and, for a 16-, 24- or 32-bit image whose parts lie inside the file, its
+// pixels (16-bit ones opaque, their transparency in the mask); nullopt with the reason otherwise.
 std::optional<IcoFile> ReadIco(const std::vector<uint8_t>& data, std::string& why);
 
 // The colour bitmap (as 32-bit pixels, its own alpha kept) and the mask of an icon handle; a

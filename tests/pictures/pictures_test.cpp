@@ -12,6 +12,8 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <cstdlib>
+
 using namespace qvr;
 using namespace dispatchtest;
 using namespace picturetest;
@@ -355,3 +357,78 @@ TEST_P(Sources, ManyRequestsLeaveNoGdiOrUserObjectBehind) {
 }
 
 }  // namespace
+
+// ---- a display of 16 bits per pixel ----
+
+// Image lists of the display's depth, and icons, are 16-bit there: the ICO carries the colours
+// in 16 bits (with their bit fields when the layout is not the plain one) and the clear parts in
+// the mask alone. Run by pictures_tests_16bit under a display of that depth; skipped elsewhere.
+int DisplayDepth() {
+    HDC screen = GetDC(nullptr);
+    const int bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+    ReleaseDC(nullptr, screen);
+    return bits;
+}
+
+class SixteenBitDisplay : public DispatchFixture {
+protected:
+    void SetUp() override {
+        if (DisplayDepth() != 16) GTEST_SKIP() << "needs a display of 16 bits per pixel (pictures_tests_16bit)";
+    }
+};
+
+// Colours alike within what 5 or 6 bits keep, and the mask alike, for the pixels the list holds
+// opaque; clear ones clear.
+::testing::AssertionResult AlikeAtSixteenBits(const Pixels& held, const Pixels& got) {
+    if (held.width != got.width || held.height != got.height) return ::testing::AssertionFailure() << "size differs";
+    for (size_t i = 0; i < held.argb.size(); ++i) {
+        if (held.clear[i] != got.clear[i]) return ::testing::AssertionFailure() << "mask differs at " << i;
+        if (held.clear[i] || (held.argb[i] >> 24) != 0xFF) continue;
+        for (int shift : {0, 8, 16}) {
+            const int a = (held.argb[i] >> shift) & 0xFF, b = (got.argb[i] >> shift) & 0xFF;
+            if (std::abs(a - b) > 8)
+                return ::testing::AssertionFailure() << "pixel " << i << " is " << std::hex << got.argb[i] << ", held "
+                                                     << held.argb[i];
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST_F(SixteenBitDisplay, TheButtonIsA16BitIcoWhoseSizeFieldAndMaskHold) {
+    Connect();
+    Module().SetHostMajorVersion(16);
+    TImageList* list = RibbonImageList(Module(), kButton);
+    ASSERT_NE(nullptr, list);
+    const Pixels held{list->Width(), list->Height(), list->GetPixels(0), list->GetMask(0)};
+    unique_variant answer = Ask(L"GetImage_Callback", kButton);
+    Received got = Receive(answer);
+    ASSERT_EQ(L"ICO 48x48", got.what);
+    const IcoFile& ico = *got.ico;
+    EXPECT_EQ(16, ico.header.biBitCount);
+    EXPECT_EQ(16, ico.colourCount) << "planes times bits per pixel";
+    EXPECT_EQ(22u, ico.imageOffset);
+    EXPECT_EQ(ico.fileBytes - 22, ico.bytesInRes);
+    EXPECT_EQ(96, ico.header.biHeight);
+    const size_t fields = ico.header.biCompression == BI_BITFIELDS ? 12 : 0;
+    EXPECT_EQ(fields / 4, ico.masks.size());
+    EXPECT_EQ(22 + 40 + fields + 48 * 96 + 48 * 8, ico.fileBytes) << "header, masks, colour rows, mask rows";
+    EXPECT_TRUE(AlikeAtSixteenBits(held, got.pixels));
+
+    officesim::ReceivedPicture shown = officesim::ReadPictureAnswer(answer);
+    EXPECT_EQ(L"", shown.error) << "the stand-in reads it";
+    EXPECT_EQ(48, shown.image.width);
+}
+
+TEST_F(SixteenBitDisplay, Office2007GetsTheIconPictureAndGlyphsKeepTheirClearColour) {
+    Connect([](TqvrCOMAddInModule& m) {
+        Tree t(m);
+        t.Add<TqvrRibbonButton>(rctButton, L"Glyph")->GlyphBitmap().SetPixels(16, 24, Sources::Glyph(false));
+    });
+    for (int version : {12, 16}) {
+        Module().SetHostMajorVersion(version);
+        Received got = Receive(Ask(L"GetImage_Callback", L"Glyph"));
+        ASSERT_EQ(Expected(version, 16, 24), got.what);
+        const std::vector<uint32_t> glyph = Sources::Glyph(false);
+        for (size_t i = 0; i < glyph.size(); ++i) EXPECT_EQ(glyph[i] == 0xFF00FF, got.pixels.clear[i]) << version << " " << i;
+    }
+}
