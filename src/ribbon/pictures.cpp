@@ -27,8 +27,9 @@ size_t RowBytes(int width, int bitCount) { return ((static_cast<size_t>(width) *
 // A 32-bit top-down DIB section holding a copy of the glyph. The common controls blacken the
 // transparent colour in the bitmap they are given when they add it masked; the copy takes that,
 // so that the control's own glyph keeps its colours for the next request.
-// A glyph with an alpha channel is added by its alpha, and the transparent colour would stay
-// visible: in the copy, that colour gets alpha 0 as well.
+// A glyph with an alpha channel is drawn by its alpha, which would leave the transparent colour
+// visible: in the copy those pixels get alpha 0, keeping their colour so that the mask made from
+// the colour takes them too.
 unique_hbitmap GlyphCopy(const TqvrBitmap& glyph, COLORREF& bottomLeft) {
     std::vector<uint32_t> pixels = glyph.Pixels();
     const int width = glyph.Width(), height = glyph.Height();
