@@ -2,9 +2,10 @@
 # The user's story from registration to unload, in a fresh Wine prefix: Excel installed,
 # regsvr32, Excel starting and finding the add-in in the registry, the button pressed on an order
 # with an unsaved edit; then the uploader missing; then regsvr32 /u. Every result is asserted.
-#   user_story.sh <bin folder> <source folder>
+#   user_story.sh <bin folder> <source folder> [32|64]
+# The registry is read in the view of the build's bitness (`wine reg` is a 32-bit program).
 set -uo pipefail
-bin="$1"; src="$2"
+bin="$1"; src="$2"; view="/reg:${3:-32}"
 export WINEPREFIX="$bin/../wine/e2e-$$"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 rm -rf "$WINEPREFIX"
@@ -15,10 +16,10 @@ expect() {  # expect <what> <pattern> <text>
 }
 order="$(winepath -w "$src/tests/fixtures/order.xlsx")"
 
-wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f >/dev/null 2>&1
+wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f "$view" >/dev/null 2>&1
 wine regsvr32 /s "$bin/VORTELIXExcel.dll"; rc=$?
 [ $rc -eq 0 ] && echo "ok   regsvr32" || { echo "FAIL regsvr32 ($rc)"; fail=1; }
-key="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' 2>&1 | tr -d '\r')"
+key="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' "$view" 2>&1 | tr -d '\r')"
 expect "add-in key for all users, loaded at start-up" "LoadBehavior    REG_DWORD    0x3" "$key"
 expect "friendly name" "VORTELIX Excel" "$key"
 
@@ -50,6 +51,6 @@ expect "missing uploader: file kept" "workbook file still there" "$out"
 expect "missing uploader: no copy" "Order.xlsx missing" "$out"
 
 wine regsvr32 /u /s "$bin/VORTELIXExcel.dll"
-left="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' 2>&1)"
+left="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' "$view" 2>&1)"
 if grep -q LoadBehavior <<<"$left"; then echo "FAIL unregistration left the add-in key"; fail=1; else echo "ok   unregistered"; fi
 exit $fail
