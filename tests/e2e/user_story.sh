@@ -16,14 +16,15 @@ expect() {  # expect <what> <pattern> <text>
 }
 order="$(winepath -w "$src/tests/fixtures/order.xlsx")"
 
-wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f >/dev/null 2>&1
+wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f "$view" >/dev/null 2>&1
 wine regsvr32 /s "$bin/VORTELIXExcel.dll"; rc=$?
 [ $rc -eq 0 ] && echo "ok   regsvr32" || { echo "FAIL regsvr32 ($rc)"; fail=1; }
 # The add-in key in the registry view of the DLL's bitness (Wine's reg may run as a 32-bit
 # program, which sees the 32-bit view by default).
 addin_key() {
-  for view in /reg:64 /reg:32; do
-    wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' "$view" 2>&1 | tr -d '\r'
+  local v
+  for v in /reg:64 /reg:32; do
+    wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' "$v" 2>&1 | tr -d '\r'
   done
 }
 key="$(addin_key)"
