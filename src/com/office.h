@@ -119,6 +119,39 @@ struct ExcelApplication;
 __CRT_UUID_DECL(ExcelApplication, 0x000208D5, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
 struct ExcelApplication : public IDispatch {};
 
+// The other Excel interfaces the add-in names. Only their identity matters: the add-in calls them
+// through IDispatch, so none declares vtable members of its own. An automation object is turned
+// into one of them by QueryInterface for its IID (office-interfaces.md section 2.1).
+
+// _Workbook {000208DA-0000-0000-C000-000000000046}
+struct ExcelWorkbook;
+__CRT_UUID_DECL(ExcelWorkbook, 0x000208DA, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+struct ExcelWorkbook : public IDispatch {};
+// Workbooks {000208DB-0000-0000-C000-000000000046}
+struct ExcelWorkbooks;
+__CRT_UUID_DECL(ExcelWorkbooks, 0x000208DB, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+struct ExcelWorkbooks : public IDispatch {};
+// Window {00020893-0000-0000-C000-000000000046}, a pure dispinterface
+struct ExcelWindow;
+__CRT_UUID_DECL(ExcelWindow, 0x00020893, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+struct ExcelWindow : public IDispatch {};
+// Range {00020846-0000-0000-C000-000000000046}
+struct ExcelRange;
+__CRT_UUID_DECL(ExcelRange, 0x00020846, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+struct ExcelRange : public IDispatch {};
+// Hyperlink {00024431-0000-0000-C000-000000000046}
+struct ExcelHyperlink;
+__CRT_UUID_DECL(ExcelHyperlink, 0x00024431, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+struct ExcelHyperlink : public IDispatch {};
+// PivotTable {00020872-0000-0000-C000-000000000046}
+struct ExcelPivotTable;
+__CRT_UUID_DECL(ExcelPivotTable, 0x00020872, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+struct ExcelPivotTable : public IDispatch {};
+// _Chart {000208D6-0000-0000-C000-000000000046}
+struct ExcelChart;
+__CRT_UUID_DECL(ExcelChart, 0x000208D6, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
+struct ExcelChart : public IDispatch {};
+
 namespace qvr::office {
 
 // Excel's application event source and the Application coclass.

@@ -1,6 +1,6 @@
-// Excel as the add-in sees it: the typed Excel interfaces it names, Excel's dispatch ids, the
-// server data record of Excel's application family, Excel's application events, and the
-// module's Excel application wrapper `TExcelApplication` (`ExcelApp`).
+// Excel as the add-in sees it: Excel's dispatch ids, the server data record of Excel's
+// application family, Excel's application events, and the module's Excel application wrapper
+// `TExcelApplication` (`ExcelApp`). Excel's interface types are in com/office.h.
 //
 // Excel is reached through IDispatch with its published dispatch ids, the locale travelling in
 // Invoke's own lcid argument. This header is the one place that knows those ids.
@@ -15,40 +15,6 @@
 #include <functional>
 #include <span>
 #include <string>
-
-// ---- Excel's typed interfaces -------------------------------------------------------------
-// Only their identity matters: the add-in calls them through IDispatch, so none declares
-// vtable members of its own. An automation object is turned into one of them by
-// QueryInterface for its IID (office-interfaces.md section 2.1).
-
-// _Workbook {000208DA-0000-0000-C000-000000000046}
-struct ExcelWorkbook;
-__CRT_UUID_DECL(ExcelWorkbook, 0x000208DA, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
-struct ExcelWorkbook : public IDispatch {};
-// Workbooks {000208DB-0000-0000-C000-000000000046}
-struct ExcelWorkbooks;
-__CRT_UUID_DECL(ExcelWorkbooks, 0x000208DB, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
-struct ExcelWorkbooks : public IDispatch {};
-// Window {00020893-0000-0000-C000-000000000046}, a pure dispinterface
-struct ExcelWindow;
-__CRT_UUID_DECL(ExcelWindow, 0x00020893, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
-struct ExcelWindow : public IDispatch {};
-// Range {00020846-0000-0000-C000-000000000046}
-struct ExcelRange;
-__CRT_UUID_DECL(ExcelRange, 0x00020846, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
-struct ExcelRange : public IDispatch {};
-// Hyperlink {00024431-0000-0000-C000-000000000046}
-struct ExcelHyperlink;
-__CRT_UUID_DECL(ExcelHyperlink, 0x00024431, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
-struct ExcelHyperlink : public IDispatch {};
-// PivotTable {00020872-0000-0000-C000-000000000046}
-struct ExcelPivotTable;
-__CRT_UUID_DECL(ExcelPivotTable, 0x00020872, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
-struct ExcelPivotTable : public IDispatch {};
-// _Chart {000208D6-0000-0000-C000-000000000046}
-struct ExcelChart;
-__CRT_UUID_DECL(ExcelChart, 0x000208D6, 0x0000, 0x0000, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46)
-struct ExcelChart : public IDispatch {};
 
 namespace qvr {
 
