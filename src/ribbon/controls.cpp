@@ -420,42 +420,19 @@ void TqvrRibbonSplitButton::Invalidate() {
 
 void TqvrRibbonDialogBoxLauncher::DoAction(TqvrRibbonActionArguments& Args) { RaiseAction(OnClick, Args.Control.Get()); }
 
-void TqvrRibbonButton::DoAction(TqvrRibbonActionArguments& Args) {
-    FPressed = Args.Pressed;
-    RaiseAction(OnClick, Args.Control.Get());
-}
-
-void TqvrRibbonCheckBox::DoAction(TqvrRibbonActionArguments& Args) {
-    FPressed = Args.Pressed;
-    RaiseAction(OnClick, Args.Control.Get());
-}
-
-void TqvrRibbonSplitButton::DoAction(TqvrRibbonActionArguments& Args) {
-    FPressed = Args.Pressed;
-    RaiseAction(OnClick, Args.Control.Get());
-}
-
-void TqvrRibbonEditBox::DoAction(TqvrRibbonActionArguments& Args) {
-    FText = Args.Text;
-    RaiseAction(OnChange, Args.Control.Get());
-}
-
-void TqvrRibbonComboBox::DoAction(TqvrRibbonActionArguments& Args) {
-    FText = Args.Text;
-    RaiseAction(OnChange, Args.Control.Get());
-}
-
-void TqvrRibbonDropDown::DoAction(TqvrRibbonActionArguments& Args) {
-    FSelectedItemId = Args.SelectedID;
-    FSelectedItemIndex = Args.SelectedIndex;
-    RaiseAction(OnChange, Args.Control.Get());
-}
-
-void TqvrRibbonGallery::DoAction(TqvrRibbonActionArguments& Args) {
-    FSelectedItemId = Args.SelectedID;
-    FSelectedItemIndex = Args.SelectedIndex;
-    RaiseAction(OnChange, Args.Control.Get());
-}
+#define QVR_ACTION(Class, Take, Event)                      \
+    void Class::DoAction(TqvrRibbonActionArguments& Args) { \
+        Take(Args);                                         \
+        RaiseAction(Event, Args.Control.Get());             \
+    }
+QVR_ACTION(TqvrRibbonButton, TakePressed, OnClick)
+QVR_ACTION(TqvrRibbonCheckBox, TakePressed, OnClick)
+QVR_ACTION(TqvrRibbonSplitButton, TakePressed, OnClick)
+QVR_ACTION(TqvrRibbonEditBox, TakeText, OnChange)
+QVR_ACTION(TqvrRibbonComboBox, TakeText, OnChange)
+QVR_ACTION(TqvrRibbonDropDown, TakeSelection, OnChange)
+QVR_ACTION(TqvrRibbonGallery, TakeSelection, OnChange)
+#undef QVR_ACTION
 
 namespace {
 

@@ -512,6 +512,15 @@ protected:
     // The glyph's content changed.
     virtual void GlyphChanged() { Invalidate(); }
 
+    // What Office reports with an action, kept before the handler runs so that the handler reads
+    // the control's new state: a click the pressed state, an edit the text, a choice the selection.
+    void TakePressed(const TqvrRibbonActionArguments& a) { FPressed = a.Pressed; }
+    void TakeText(const TqvrRibbonActionArguments& a) { FText = a.Text; }
+    void TakeSelection(const TqvrRibbonActionArguments& a) {
+        FSelectedItemId = a.SelectedID;
+        FSelectedItemIndex = a.SelectedIndex;
+    }
+
     template <typename T>
     void SetAndInvalidate(T& field, const T& value) {
         if (field == value) return;
