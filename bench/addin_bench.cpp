@@ -13,6 +13,7 @@
 // Every figure is printed as "ROW|<what>|<figure>|<baseline>|<note>" (bench/run.sh collects them).
 //   addin_bench [files to purge (10000)] [load rounds (15)]
 #include "addin/coclass.h"
+#include "bench_support.h"
 #include "addin/handoff_files.h"
 #include "com/handles.h"
 #include "excel_sim.h"
@@ -35,25 +36,12 @@ using qvr::unique_variant;
 
 namespace {
 
+using bench::Median;
+using bench::Now;
+using bench::PerCall;
+
 const wchar_t kButton[] = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
 const wchar_t kRibbonId[] = L"Microsoft.Excel.Workbook";
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 std::string Utf8(const std::wstring& w) {
     if (w.empty()) return {};
@@ -181,17 +169,6 @@ Memory MemoryNow() {
     c.cb = sizeof c;
     GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c), sizeof c);
     return {c.PrivateUsage, c.WorkingSetSize};
-}
-
-// Seconds per call of `body`: the best of five rounds of `n` calls.
-double PerCall(int n, const std::function<void()>& body) {
-    double best = 1e30;
-    for (int round = 0; round < 5; ++round) {
-        double start = Now();
-        for (int i = 0; i < n; ++i) body();
-        best = std::min(best, (Now() - start) / n);
-    }
-    return best;
 }
 
 using FileHandle = qvr::unique_any<HANDLE, qvr::detail::CloseKernelHandle, -1>;

@@ -3,6 +3,7 @@
 // in the same run. Not a timed test: it prints its figures.
 //
 //   excel_events_bench [events per run] [runs]
+#include "bench_support.h"
 #include "fake_excel.h"
 #include "module/excel_events.h"
 #include "module/module.h"
@@ -19,6 +20,8 @@
 using fakexl::ComPtr;
 
 namespace {
+
+using bench::Now;
 
 // The baseline: an IDispatch whose Invoke only counts.
 class Trivial final : public IDispatch {
@@ -48,17 +51,6 @@ public:
 __attribute__((noinline)) IDispatch* Opaque(IDispatch* d) {
     asm volatile("" : "+r"(d));
     return d;
-}
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
 // Nanoseconds per Invoke of `target` with `params`, the best of `runs` runs of `count` calls.

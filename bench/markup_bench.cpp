@@ -3,6 +3,7 @@
 //   - GetCustomUI for ribbons of 10, 1,000 and 10,000 buttons, to see how the time grows;
 //   - one "GetLabel_Callback" round trip (GetIDsOfNames + Invoke, as Office makes it) next to the
 //     Invoke alone and to a bare Invoke on a trivial object, in the same run.
+#include "bench_support.h"
 #include "com/handles.h"
 #include "module/module.h"
 #include "ribbon/controls.h"
@@ -30,29 +31,10 @@ using qvr::unique_variant;
 
 namespace {
 
+using bench::Now;
+using bench::PerCall;
+
 const CLSID kClsid = {0x5A7C2E91, 0x3D48, 0x4B6F, {0x9E, 0x21, 0x7C, 0x0D, 0x4A, 0x8B, 0x3F, 0x65}};
-
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// Seconds per call of `body`: the best of five rounds of `n` calls.
-double PerCall(int n, const std::function<void()>& body) {
-    double best = 1e30;
-    for (int round = 0; round < 5; ++round) {
-        double start = Now();
-        for (int i = 0; i < n; ++i) body();
-        best = std::min(best, (Now() - start) / n);
-    }
-    return best;
-}
 
 // An object whose Invoke does nothing but answer a constant: the floor of any IDispatch call.
 class TrivialDispatch : public officesim::SimObject<IDispatch> {

@@ -3,6 +3,7 @@
 // to build the components from it, to write it back and to destroy the module, and the memory the
 // built tree holds per control. A benchmark, not a test: it prints figures and checks only that
 // the tree it built is complete.
+#include "bench_support.h"
 #include "com/formdata.h"
 #include "module/module.h"
 #include "ribbon/controls.h"
@@ -95,16 +96,8 @@ std::wstring StoredText() {
     return t;
 }
 
-double Now() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER c;
-    QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
+// Milliseconds.
+double Now() { return bench::Now() * 1000.0; }
 
 struct Stats {
     std::vector<double> samples;
