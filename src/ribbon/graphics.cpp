@@ -24,7 +24,8 @@ BITMAPINFOHEADER TopDown32(int width, int height) {
     return h;
 }
 
-// A 32-bit top-down DIB section holding `pixels`.
+}  // namespace
+
 HBITMAP CreateBitmap32(int width, int height, const uint32_t* pixels) {
     BITMAPINFO info{};
     info.bmiHeader = TopDown32(width, height);
@@ -34,6 +35,8 @@ HBITMAP CreateBitmap32(int width, int height, const uint32_t* pixels) {
     std::memcpy(bits, pixels, static_cast<size_t>(width) * height * 4);
     return bmp;
 }
+
+namespace {
 
 // Any bitmap as top-down 32-bit pixels. GDI converts; a 32-bit source keeps its alpha byte. (The
 // DIB section's own header cannot tell: GetObject reports every height as positive.)

@@ -14,6 +14,9 @@
 
 namespace qvr {
 
+// A new 32-bit top-down DIB section holding `pixels` (width x height); the caller owns it.
+HBITMAP CreateBitmap32(int width, int height, const uint32_t* pixels);
+
 // A device-independent bitmap that tells its owner when its content changes.
 class TqvrBitmap {
 public:

@@ -40,18 +40,7 @@ unique_hbitmap GlyphCopy(const TqvrBitmap& glyph, COLORREF& bottomLeft) {
     if (hasAlpha)
         for (uint32_t& p : pixels)
             if ((p & 0xFFFFFF) == corner) p = corner;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    unique_hbitmap copy(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!copy || !bits) throw EqvrError(L"Out of system resources");
-    std::memcpy(bits, pixels.data(), pixels.size() * sizeof(uint32_t));
-    return copy;
+    return unique_hbitmap(CreateBitmap32(width, height, pixels.data()));
 }
 
 unique_hicon GlyphIcon(const TqvrBitmap& glyph) {

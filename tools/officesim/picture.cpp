@@ -63,13 +63,7 @@ void ApplyTransparency(Image& image, const std::vector<bool>& clear, bool hasAlp
 
 // The rows of a bitmap as top-down 32-bit pixels, through GDI.
 bool ReadBitmap32(HDC dc, HBITMAP bitmap, int width, int height, std::vector<uint32_t>& out) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    BITMAPINFO info = TopDown32Info(width, height);
     out.assign(static_cast<size_t>(width) * height, 0);
     return GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), out.data(), &info, DIB_RGB_COLORS) == height;
 }
@@ -345,6 +339,17 @@ bool WritePngFile(const std::wstring& path, const Image& image) {
     qvr::unique_handle file(handle);
     DWORD written = 0;
     return WriteFile(file.get(), png.data(), static_cast<DWORD>(png.size()), &written, nullptr) && written == png.size();
+}
+
+BITMAPINFO TopDown32Info(int width, int height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
 }
 
 }  // namespace officesim

@@ -46,6 +46,9 @@ bool ReadIcoFile(const std::vector<uint8_t>& data, Image& image, std::wstring& w
 // is read from its start and left where the add-in had put it.
 ReceivedPicture ReadPictureAnswer(const VARIANT& answer);
 
+// The header of a 32-bit top-down device-independent bitmap, as GDI reads and makes them.
+BITMAPINFO TopDown32Info(int width, int height);
+
 // The picture as a PNG file (8-bit RGBA, uncompressed deflate blocks).
 std::vector<uint8_t> EncodePng(const Image& image);
 bool WritePngFile(const std::wstring& path, const Image& image);
