@@ -230,54 +230,52 @@ std::vector<Operation> Operations() {
     };
 }
 
-class Operations_ : public testing::TestWithParam<Operation> {};
+// Excel with an active workbook and window, and the application object connected to it.
+class Operations_ : public testing::TestWithParam<Operation> {
+protected:
+    void SetUp() override {
+        app->SetActiveWorkbook(workbook.Get());
+        app->SetActiveWindow(window.Get());
+        excel.ConnectTo(AsExcel(app.Get()).Get());
+    }
+    void TearDown() override {
+        app->SetActiveWorkbook(nullptr);
+        app->SetActiveWindow(nullptr);
+    }
+    void Run() { GetParam().run(excel, workbook.Get(), window.Get()); }
+    // The object the operation calls.
+    fakexl::Object& Target() {
+        const Operation& op = GetParam();
+        return op.onWorkbook ? *workbook.Get() : op.onWindow ? *window.Get() : *app.Get();
+    }
+
+    ComPtr<fakexl::Application> app = fakexl::Application::Make(L"16.0");
+    ComPtr<fakexl::Object> workbook = fakexl::MakeWorkbook(L"C:\\data\\book.xlsx", app.Get());
+    ComPtr<fakexl::Object> window = fakexl::MakeWindow(app.Get());
+    qvr::TExcelApplication excel{nullptr};
+};
 
 TEST_P(Operations_, CallTheirDispatchIdWithTheirLocaleAndArguments) {
     const Operation& op = GetParam();
-    auto app = fakexl::Application::Make(L"16.0");
-    IDispatch* appDispatch = app.Get();
-    auto workbook = fakexl::MakeWorkbook(L"C:\\data\\book.xlsx", appDispatch);
-    auto window = fakexl::MakeWindow(appDispatch);
-    app->SetActiveWorkbook(workbook.Get());
-    app->SetActiveWindow(window.Get());
-    qvr::TExcelApplication excel(nullptr);
-    excel.ConnectTo(AsExcel(appDispatch).Get());
-
-    op.run(excel, workbook.Get(), window.Get());
-
-    fakexl::Object& target = op.onWorkbook ? *workbook.Get() : op.onWindow ? *window.Get() : *app.Get();
-    std::vector<fakexl::Call> calls = target.CallsOf(op.id);
+    Run();
+    std::vector<fakexl::Call> calls = Target().CallsOf(op.id);
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(op.flags, calls[0].flags);
     EXPECT_EQ(op.lcid, calls[0].lcid);
     std::vector<std::wstring> args;
     for (const Var& a : calls[0].args) args.push_back(Describe(a));
     EXPECT_EQ(op.args, args);
-    app->SetActiveWorkbook(nullptr);
-    app->SetActiveWindow(nullptr);
 }
 
 TEST_P(Operations_, RaiseTheFailureOfTheirCall) {
-    const Operation& op = GetParam();
-    auto app = fakexl::Application::Make(L"16.0");
-    IDispatch* appDispatch = app.Get();
-    auto workbook = fakexl::MakeWorkbook(L"C:\\data\\book.xlsx", appDispatch);
-    auto window = fakexl::MakeWindow(appDispatch);
-    app->SetActiveWorkbook(workbook.Get());
-    app->SetActiveWindow(window.Get());
-    qvr::TExcelApplication excel(nullptr);
-    excel.ConnectTo(AsExcel(appDispatch).Get());
-    fakexl::Object& target = op.onWorkbook ? *workbook.Get() : op.onWindow ? *window.Get() : *app.Get();
-    target.FailNext(op.id, E_ACCESSDENIED);
+    Target().FailNext(GetParam().id, E_ACCESSDENIED);
     try {
-        op.run(excel, workbook.Get(), window.Get());
+        Run();
         ADD_FAILURE() << "no error";
     } catch (const qvr::EqvrError& e) {
         EXPECT_EQ(E_ACCESSDENIED, e.Code());
         EXPECT_EQ(qvr::ErrorKind::Ole, e.Kind());
     }
-    app->SetActiveWorkbook(nullptr);
-    app->SetActiveWindow(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(ExcelApp, Operations_, testing::ValuesIn(Operations()),
