@@ -21,12 +21,7 @@ const std::wstring kTab = L"qvrRibbonTab3E8A51D7C2F04B69A1D5E78C20B4F913";
 const std::wstring kGroup = L"qvrRibbonGroup7D14E9A2B05C4F38962E1AC4D8F35B07";
 const std::wstring kButton = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
 
-std::wstring ProgramFolder() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
+using qvrtest::ProgramFolder;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -3,6 +3,7 @@
 #include "addin/coclass.h"
 #include "excel_sim.h"
 #include "office_host.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
@@ -19,12 +20,7 @@ namespace {
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
 
-std::wstring DllPath() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"VORTELIXExcel.dll";
-}
+std::wstring DllPath() { return qvrtest::AddInDllPath(); }
 
 class Dll : public testing::Test {
 protected:

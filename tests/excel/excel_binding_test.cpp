@@ -221,12 +221,7 @@ TEST_F(Relays, AHostWithoutExcelGetsNoRelays) {
 
 // ---- the built DLL -------------------------------------------------------------------------------
 
-std::wstring DllPath() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"VORTELIXExcel.dll";
-}
+std::wstring DllPath() { return qvrtest::AddInDllPath(); }
 
 TEST(Dll, BindsExcelRelaysItsEventsAndUnsubscribesEverythingBeforeItUnloads) {
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);

@@ -26,12 +26,7 @@ namespace {
 
 const wchar_t kButtonId[] = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
 
-std::wstring ProgramFolder() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
+using qvrtest::ProgramFolder;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

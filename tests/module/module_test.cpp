@@ -113,11 +113,7 @@ TEST(Module, FactoryKnowsTheClassAndTheDllFolder) {
     EXPECT_EQ(L"coVORTELIXExcel", f.ClassName());
     EXPECT_EQ(L"coVORTELIXExcel Object", f.Description());
     EXPECT_EQ(L"VORTELIXExcel.coVORTELIXExcel", f.ProgID());
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder = self;
-    folder.erase(folder.find_last_of(L'\\') + 1);
-    EXPECT_EQ(folder, f.FilePath());
+    EXPECT_EQ(qvrtest::ProgramFolder(), f.FilePath());
 }
 
 TEST(Module, HostVersionFallsBackWhenExcelCannotSay) {

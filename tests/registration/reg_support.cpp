@@ -248,11 +248,4 @@ std::wstring WindowsPath(const std::string& buildPath) {
     return result;
 }
 
-std::wstring ProgramFolder() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path = self;
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
 }  // namespace regtest

@@ -3,6 +3,8 @@
 // and the add-in's identity as it is registered.
 #pragma once
 
+#include "support/test_support.h"
+
 #include <windows.h>
 
 #include <map>
@@ -64,7 +66,6 @@ void UninstallExcel();
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeoutMs = 60000);
 // The Windows path of a file given by its build-time path (a Unix path under Wine).
 std::wstring WindowsPath(const std::string& buildPath);
-// The folder of this test program, with a trailing backslash.
-std::wstring ProgramFolder();
+using qvrtest::ProgramFolder;
 
 }  // namespace regtest

@@ -35,4 +35,13 @@ void DeleteUserKey(const std::wstring& path) {
     reg.DeleteKeyTree(path);
 }
 
+std::wstring ProgramFolder() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path = self;
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::wstring AddInDllPath() { return ProgramFolder() + L"VORTELIXExcel.dll"; }
+
 }  // namespace qvrtest

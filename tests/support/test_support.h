@@ -33,4 +33,10 @@ private:
 // A registry key under HKEY_CURRENT_USER removed with everything under it.
 void DeleteUserKey(const std::wstring& path);
 
+// The folder of this test program, with a trailing backslash: the build puts the add-in DLL, the
+// stand-ins and the test programs side by side.
+std::wstring ProgramFolder();
+// The built VORTELIXExcel.dll next to the test program.
+std::wstring AddInDllPath();
+
 }  // namespace qvrtest

@@ -109,10 +109,7 @@ TEST(HiddenWindows, AModuleThatNeverStartedIsDestroyedWithoutWindowsOrHooks) {
 // The real DLL, loaded and driven as Office does it: its windows belong to the DLL, and once it
 // is unloaded none of its windows or window classes is left to call into freed code.
 TEST(HiddenWindows, TheDllUnloadsAndTakesItsWindowClassesWithIt) {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring dll = self;
-    dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"VORTELIXExcel.dll";
+    const std::wstring dll = qvrtest::AddInDllPath();
     const CLSID clsid = {0x5A7C2E91, 0x3D48, 0x4B6F, {0x9E, 0x21, 0x7C, 0x0D, 0x4A, 0x8B, 0x3F, 0x65}};
 
     auto app = officesim::ExcelApplicationSim::Make<officesim::ExcelApplicationSim>();
