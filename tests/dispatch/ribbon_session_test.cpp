@@ -23,7 +23,7 @@ const std::wstring kButton = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
 
 using qvrtest::ProgramFolder;
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+using qvrtest::Exists;
 
 std::wstring Answer(const RibbonHost& ribbon, const std::wstring& id, const std::wstring& property) {
     const officesim::RibbonElement* e = ribbon.Find(id);

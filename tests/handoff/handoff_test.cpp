@@ -28,7 +28,7 @@ const wchar_t kButtonId[] = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
 
 using qvrtest::ProgramFolder;
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+using qvrtest::Exists;
 
 void RemoveTree(const std::wstring& folder) {
     WIN32_FIND_DATAW e;

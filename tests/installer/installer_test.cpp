@@ -104,7 +104,7 @@ std::wstring InstallArguments(const std::wstring& package, const Place& place = 
     return arguments;
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+using qvrtest::Exists;
 
 std::string Contents(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);

@@ -44,4 +44,6 @@ std::wstring ProgramFolder() {
 
 std::wstring AddInDllPath() { return ProgramFolder() + L"VORTELIXExcel.dll"; }
 
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 }  // namespace qvrtest

@@ -38,5 +38,7 @@ void DeleteUserKey(const std::wstring& path);
 std::wstring ProgramFolder();
 // The built VORTELIXExcel.dll next to the test program.
 std::wstring AddInDllPath();
+// Whether a file or folder is there.
+bool Exists(const std::wstring& path);
 
 }  // namespace qvrtest
