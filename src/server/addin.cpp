@@ -175,11 +175,12 @@ void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
 
     m.BindHost();
 
-    // The add-in's own key stays open for the add-in until the last disconnection.
+    // The add-in's own key stays open for the add-in until the last disconnection; the start mode
+    // is read through it before any handler of the add-in runs.
     m.Registry().SetRootKey(HKEY_CURRENT_USER);
-    m.Registry().OpenKey(m.RegistryKey(), true);
+    const bool keyOpen = m.Registry().OpenKey(m.RegistryKey(), true);
 
-    ReadStartMode();
+    if (keyOpen) ReadStartMode();
     m.ReadOfficeColorSchemeAtStartup();
 
     // The host's command bars, for legacy command bars; any failure leaves them unset.
@@ -200,6 +201,7 @@ void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
     // Legacy command bars and custom task panes: this framework build defines none.
     m.Fire(m.OnAddInStartupComplete, &m);
 
+    // A key of its own: the add-in's handlers above may have moved the module's accessor.
     if (m.StartMode() == smFirstStart) {
         TRegistry reg(HKEY_CURRENT_USER);
         if (reg.OpenKey(m.RegistryKey(), true)) reg.WriteString(L"QVRStartMode", L"NORMAL");
@@ -211,8 +213,7 @@ void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
 
 void TqvrAddin::ReadStartMode() {
     TqvrCOMAddInModule& m = *FAddInModule;
-    TRegistry reg(HKEY_CURRENT_USER);
-    if (!reg.OpenKey(m.RegistryKey(), true)) return;
+    const TRegistry& reg = m.Registry();
     if (!reg.ValueExists(L"QVRStartMode")) {
         m.SetStartMode(smFirstStart);
         return;
