@@ -3,50 +3,144 @@
 # regsvr32 in a fresh Wine prefix, the Excel stand-in starting as Excel starts (finding the add-in
 # in the registry), an order workbook open with an unsaved edit, the ribbon shown (text and PNG),
 # "Bestelling verwerken" pressed, and every result reported. A second run shows the failure case:
-# the uploader missing.
-set -euo pipefail
+# the uploader missing. It ends with a verdict, one line per expected result, and exits non-zero
+# when any expectation failed.
+#   BUILD_DIR   the build tree (default build/)
+# Works from a fresh clone: it sets up the machine, configures and builds what it runs.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-[ -n "${QVR_DEMO_DISPLAY:-}" ] || bash scripts/setup-machine.sh >/dev/null
-# Every step runs on one X display: Wine's server outlives a program, and windows it creates
-# later must find the display it started with.
+ROOT="$PWD"
+BUILD="${BUILD_DIR:-build}"
+LOGS="$ROOT/$BUILD/demo-logs"
+
+# die <what failed> <how to fix> [log file]: says what failed and how to fix it, then exits 1.
+die() {
+  echo >&2
+  echo "== demo FAILED: $1" >&2
+  if [ -n "${3:-}" ] && [ -s "$3" ]; then
+    echo "-- last lines of $3:" >&2
+    tail -n 40 "$3" >&2
+  fi
+  echo "-- how to fix: $2" >&2
+  exit 1
+}
+
+# step <what> <how to fix> <command...>: runs the command quietly into a log of its own and
+# stops with its output when it fails.
+step() {
+  local what="$1" fix="$2"
+  shift 2
+  local log="$LOGS/$(tr -c 'A-Za-z0-9' '-' <<<"$what" | cut -c1-40).log"
+  "$@" >"$log" 2>&1 || die "$what (exit status $?)" "$fix" "$log"
+}
+
+mkdir -p "$LOGS" 2>/dev/null || die "cannot create the folder for the demo's logs, $LOGS" \
+  "check that $ROOT is writable, or give a writable build folder in BUILD_DIR"
 if [ -z "${QVR_DEMO_DISPLAY:-}" ]; then
+  step "machine set-up (scripts/setup-machine.sh)" \
+    "run 'bash scripts/setup-machine.sh' as root or with sudo on Debian 12 with access to Debian's package archive" \
+    bash scripts/setup-machine.sh
+  # Every step runs on one X display: Wine's server outlives a program, and windows it creates
+  # later must find the display it started with.
   export QVR_DEMO_DISPLAY=1
   exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
-BUILD="${BUILD_DIR:-build}"
-cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DQVR_BUILD_TESTS=ON >/dev/null
-cmake --build "$BUILD" -j"$(nproc)" --target VORTELIXExcel ExcelSim Dravenport >/dev/null
 
-# A fresh prefix for every demo run, inside the build tree.
-export WINEPREFIX="$PWD/$BUILD/wine/demo"
-rm -rf "$WINEPREFIX"
+echo "== building the add-in, the Excel stand-in and the uploader stand-in (i686) in $BUILD/"
+step "configuring the build (cmake)" \
+  "read the log above; a stale $BUILD/ from another machine or toolchain is fixed by 'rm -rf $BUILD'" \
+  cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DQVR_BUILD_TESTS=ON
+step "building VORTELIXExcel.dll, ExcelSim.exe and Dravenport.exe" \
+  "read the compiler's error above; 'rm -rf $BUILD' and run again if the tree is stale" \
+  cmake --build "$BUILD" -j"$(nproc)" --target VORTELIXExcel ExcelSim Dravenport
+BIN="$ROOT/$BUILD/bin"
+
+# A fresh prefix for every demo run, inside the build tree. Wine creates the prefix's folder
+# only when its parent exists.
+export WINEPREFIX="$ROOT/$BUILD/wine/demo"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-BIN="$PWD/$BUILD/bin"
-ORDER="$(winepath -w "$PWD/tests/fixtures/order.xlsx" 2>/dev/null)"
+rm -rf "$WINEPREFIX" && mkdir -p "$(dirname "$WINEPREFIX")" ||
+  die "cannot make a fresh Wine prefix at $WINEPREFIX" "check that $ROOT/$BUILD is writable"
+echo "== making a fresh Wine prefix: $WINEPREFIX"
+step "creating the Wine prefix (wineboot)" \
+  "check that 'wine --version' works and that packages wine, wine32:i386 and wine64 are installed (scripts/setup-machine.sh)" \
+  wineboot -i
+wineserver -w
 
-run() { "$@"; }
+ORDER="$(winepath -w "$ROOT/tests/fixtures/order.xlsx" 2>"$LOGS/winepath.log")" && [ -n "$ORDER" ] ||
+  die "winepath cannot name the order workbook tests/fixtures/order.xlsx" \
+    "check that the file exists and that Wine runs in $WINEPREFIX" "$LOGS/winepath.log"
 
 echo "== installing Excel (the stand-in): its application class is registered as Excel's is"
-run wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f >/dev/null
-run wine reg add 'HKCR\CLSID\{00024500-0000-0000-C000-000000000046}\ProgID' /ve /d 'Excel.Application' /f >/dev/null
+step "registering the Excel stand-in's application class" "check that Wine runs in $WINEPREFIX" \
+  wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f
+step "registering the Excel stand-in's ProgID" "check that Wine runs in $WINEPREFIX" \
+  wine reg add 'HKCR\CLSID\{00024500-0000-0000-C000-000000000046}\ProgID' /ve /d 'Excel.Application' /f
 
 echo "== registering the add-in for all users: regsvr32 VORTELIXExcel.dll"
-run wine regsvr32 /s "$BIN/VORTELIXExcel.dll"
-echo "   Excel add-in key: $(run wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' /v LoadBehavior 2>/dev/null | tr -d '\r' | grep -o 'LoadBehavior.*')"
-echo "   uploader next to it: $(ls "$BIN/Dravenport.exe")"
+step "regsvr32 VORTELIXExcel.dll" \
+  "run 'WINEPREFIX=$WINEPREFIX wine regsvr32 $BIN/VORTELIXExcel.dll' to see the error; the tests in tests/registration narrow it down" \
+  wine regsvr32 /s "$BIN/VORTELIXExcel.dll"
+addin_key="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' /v LoadBehavior 2>&1 | tr -d '\r')"
+echo "   Excel add-in key: $(grep -o 'LoadBehavior.*' <<<"$addin_key" || echo "(missing) $addin_key")"
+echo "   uploader next to it: $BIN/Dravenport.exe"
+
+# What each scenario must show, checked in the stand-in's own report; the verdict lists them.
+verdict=()
+failed=0
+expect() {  # expect <scenario> <what> <text the report must hold> <report>
+  if grep -qF -- "$3" <<<"$4"; then
+    verdict+=("  ok    $1: $2")
+  else
+    verdict+=("  FAIL  $1: $2 (the report has no \"$3\")")
+    failed=1
+  fi
+}
+expect "set-up" "the add-in is registered to load at Excel's start-up" "LoadBehavior    REG_DWORD    0x3" "$addin_key"
 
 echo
 echo "== scenario 1: Excel starts, the user presses \"Bestelling verwerken\""
-status=0
-run wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" "$@" || status=$?
+one="$(wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" "$@" 2>&1 | tr -d '\r')"
+status=${PIPESTATUS[0]}
+echo "$one"
+s="scenario 1"
+expect "$s" "Excel finds the add-in in the registry" "add-in registered for start-up: VORTELIXExcel.coVORTELIXExcel" "$one"
+expect "$s" "the add-in starts" "OnStartupComplete -> S_OK" "$one"
+expect "$s" "the ribbon shows the large button with its picture" 'button "Bestelling verwerken" (large; picture: ICO stream 48x48' "$one"
+expect "$s" "the copy Order.xlsx holds the unsaved edit" "written, with the unsaved edit inside" "$one"
+expect "$s" "the workbook is closed without saving" "workbook closed without saving" "$one"
+expect "$s" "Excel quits" "Excel quit" "$one"
+expect "$s" "the add-in is disconnected and unloaded" "add-in disconnected and unloaded" "$one"
+expect "$s" "the uploader starts and finds the copy" "found=yes" "$one"
+expect "$s" "the original workbook file is gone from its folder" "workbook file deleted" "$one"
+if [ "$status" -eq 0 ]; then verdict+=("  ok    $s: the stand-in reports success"); else
+  verdict+=("  FAIL  $s: the stand-in exited with status $status"); failed=1; fi
 
 echo
 echo "== scenario 2: the uploader is missing"
-mv "$BIN/Dravenport.exe" "$BIN/Dravenport.exe.aside"
-trap 'mv -f "$BIN/Dravenport.exe.aside" "$BIN/Dravenport.exe" 2>/dev/null || true' EXIT
-run wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" --png "$(winepath -w "$BIN/ExcelSim-failure-ribbon.png")" || true
-mv -f "$BIN/Dravenport.exe.aside" "$BIN/Dravenport.exe"
-trap - EXIT
-echo "   (expected: the error names the missing program, the workbook stays open and on disk)"
+# An installed layout of its own without Dravenport.exe: the shared build/bin stays untouched.
+lonely="$WINEPREFIX/drive_c/VORTELIX-zonder-uploader"
+mkdir -p "$lonely" && cp "$BIN/VORTELIXExcel.dll" "$lonely/" ||
+  die "cannot copy the add-in into $lonely" "check that $ROOT/$BUILD is writable"
+step "regsvr32 of the add-in in a folder without the uploader" "see the first regsvr32 step" \
+  wine regsvr32 /s "$lonely/VORTELIXExcel.dll"
+png="$(winepath -w "$BIN/ExcelSim-failure-ribbon.png" 2>"$LOGS/winepath.log")" ||
+  die "winepath cannot name $BIN/ExcelSim-failure-ribbon.png" "check that Wine runs in $WINEPREFIX" "$LOGS/winepath.log"
+two="$(wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" --png "$png" 2>&1 | tr -d '\r')"
+echo "$two"
+s="scenario 2"
+expect "$s" "the error names the missing program" "dialog shown: [Error] The order upload program" "$two"
+expect "$s" "no copy is handed over" "Order.xlsx missing" "$two"
+expect "$s" "the workbook stays open" "workbook still open" "$two"
+expect "$s" "Excel keeps running" "Excel still running" "$two"
+expect "$s" "the workbook file stays on disk" "workbook file still there" "$two"
 
-exit $status
+echo
+echo "== verdict"
+printf '%s\n' "${verdict[@]}"
+echo "   ribbon as Excel shows it: $BIN/ExcelSim-ribbon.png (scenario 2: $BIN/ExcelSim-failure-ribbon.png)"
+if [ "$failed" -ne 0 ]; then
+  echo "== demo FAILED: an expected result is missing (FAIL above); the stand-in's report above shows what happened" >&2
+  exit 1
+fi
+echo "== demo passed: every expected result seen"

@@ -2,6 +2,8 @@
 # Idempotent machine set-up: cross compilers, Wine (32 and 64 bit), widl, CMake, Xvfb, msitools.
 # Safe to run again; it only installs what is missing.
 set -euo pipefail
+# Whatever step fails, say which and what to do about it.
+trap 'echo "setup-machine: \"$BASH_COMMAND\" failed (status $?). The set-up needs Debian 12, root or sudo, and access to Debian'"'"'s package archive; run it again when that holds." >&2' ERR
 
 need=()
 have_cmd() { command -v "$1" >/dev/null 2>&1; }
@@ -24,8 +26,9 @@ fi
 
 # The posix thread flavour of the cross compilers gives std::shared_mutex and std::thread.
 for t in i686 x86_64; do
-  have_cmd "$t-w64-mingw32-g++-posix" || { echo "missing $t-w64-mingw32-g++-posix" >&2; exit 1; }
+  have_cmd "$t-w64-mingw32-g++-posix" ||
+    { echo "setup-machine: $t-w64-mingw32-g++-posix is missing although its package is installed; select it with update-alternatives or reinstall g++-mingw-w64" >&2; exit 1; }
 done
-have_cmd i686-w64-mingw32-widl || { echo "missing widl" >&2; exit 1; }
-have_cmd wine || { echo "missing wine" >&2; exit 1; }
+have_cmd i686-w64-mingw32-widl || { echo "setup-machine: widl is missing; install mingw-w64-tools" >&2; exit 1; }
+have_cmd wine || { echo "setup-machine: wine is missing; install wine, wine32:i386 and wine64" >&2; exit 1; }
 echo "machine ready"
