@@ -1,0 +1,289 @@
+#include "com/log.h"
+
+#include "com/handles.h"
+
+#include <shlobj.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <shared_mutex>
+
+namespace qvr {
+
+namespace {
+
+// Guards the identity, the sink and the trace folder; records from other threads (a class
+// factory call, say) may come while the main thread writes.
+std::shared_mutex g_lock;
+LogIdentity g_identity;
+EventSink g_sink;
+std::wstring g_traceFolder;  // set for tests; else under %LOCALAPPDATA%
+std::mutex g_fileLock;
+std::atomic<int> g_level{-1};  // -1: not read yet
+
+LogLevel ReadLevel() noexcept {
+    std::wstring key;
+    {
+        std::shared_lock lock(g_lock);
+        key = g_identity.settingsKey;
+    }
+    if (key.empty()) return kDefaultLogLevel;
+    // The policy wins when it has the value at all; a value of another type counts as the default.
+    const std::pair<HKEY, std::wstring> places[] = {{HKEY_LOCAL_MACHINE, L"Software\\Policies\\" + key},
+                                                    {HKEY_CURRENT_USER, L"Software\\" + key}};
+    for (const auto& [root, path] : places) {
+        DWORD type = 0, value = 0, bytes = sizeof(value);
+        LSTATUS status = RegGetValueW(root, path.c_str(), L"LogLevel", RRF_RT_ANY | RRF_NOEXPAND, &type, &value, &bytes);
+        if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) continue;
+        if (status != ERROR_SUCCESS || type != REG_DWORD || bytes != sizeof(DWORD) || value > 3) return kDefaultLogLevel;
+        return static_cast<LogLevel>(value);
+    }
+    return kDefaultLogLevel;
+}
+
+bool LevelAtLeast(LogLevel level) noexcept { return CurrentLogLevel() >= level && level != LogLevel::Off; }
+
+std::string Utf8(std::wstring_view text) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// One record is one line: line breaks inside a message are shown as " | ".
+std::wstring OneLine(std::wstring_view text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        if (c == L'\r' || c == L'\n') {
+            if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+            out += L" | ";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::wstring TraceFolder() {
+    std::wstring folder, sub;
+    {
+        std::shared_lock lock(g_lock);
+        folder = g_traceFolder;
+        sub = g_identity.traceFolder;
+    }
+    if (!folder.empty()) return folder;
+    wchar_t local[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local)) || !*local) return {};
+    return std::wstring(local) + L"\\" + sub;
+}
+
+std::wstring Numbered(const std::wstring& path, int n) {
+    if (n == 0) return path;
+    size_t dot = path.find_last_of(L'.');
+    size_t slash = path.find_last_of(L"\\/");
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path + L"." + std::to_wstring(n);
+    return path.substr(0, dot) + L"." + std::to_wstring(n) + path.substr(dot);
+}
+
+// The current file moves to .1, .1 to .2 and so on; the oldest goes.
+void Rotate(const std::wstring& path) {
+    DeleteFileW(Numbered(path, kTraceFilesKept - 1).c_str());
+    for (int n = kTraceFilesKept - 2; n >= 0; --n)
+        MoveFileExW(Numbered(path, n).c_str(), Numbered(path, n + 1).c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view message) noexcept {
+    try {
+        const std::wstring path = TraceFilePath();
+        if (path.empty()) return;
+        SYSTEMTIME t;
+        GetSystemTime(&t);
+        wchar_t stamp[64];
+        swprintf(stamp, 64, L"%04u-%02u-%02uT%02u:%02u:%02u.%03uZ %lu ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+                 t.wSecond, t.wMilliseconds, GetCurrentProcessId());
+        std::string line = Utf8(std::wstring(stamp) + level + L" " + std::wstring(area) + L" " + OneLine(message)) + "\r\n";
+
+        std::lock_guard lock(g_fileLock);
+        // Shared for reading and deleting, so that a person or a collector can read, copy or
+        // remove the file while Excel runs; other Excel processes append to it too.
+        constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        WIN32_FILE_ATTRIBUTE_DATA info{};
+        if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) &&
+            ((ULONGLONG(info.nFileSizeHigh) << 32) | info.nFileSizeLow) + line.size() > kTraceRotateBytes)
+            Rotate(path);
+        unique_handle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() == INVALID_HANDLE_VALUE) {
+            file.release();
+            const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+            if (SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) != ERROR_SUCCESS &&
+                GetLastError() != ERROR_ALREADY_EXISTS)
+                return;
+            file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
+            if (file.get() == INVALID_HANDLE_VALUE) {
+                file.release();
+                return;
+            }
+        }
+        DWORD written = 0;
+        WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    } catch (...) {
+        // Dropped: logging never reaches the user.
+    }
+}
+
+void ReportToEventLog(const EventRecord& record) {
+    std::wstring source;
+    {
+        std::shared_lock lock(g_lock);
+        source = g_identity.eventSource;
+    }
+    if (source.empty()) return;
+    HANDLE log = RegisterEventSourceW(nullptr, source.c_str());
+    if (!log) return;
+    std::vector<LPCWSTR> strings;
+    for (const std::wstring& s : record.strings) strings.push_back(s.c_str());
+    ReportEventW(log, record.type, 0, record.id, nullptr, static_cast<WORD>(strings.size()), 0, strings.data(), nullptr);
+    DeregisterEventSource(log);
+}
+
+void Report(EventRecord record) noexcept {
+    try {
+        EventSink sink;
+        {
+            std::shared_lock lock(g_lock);
+            sink = g_sink;
+        }
+        if (sink)
+            sink(record);
+        else
+            ReportToEventLog(record);
+    } catch (...) {
+        // Dropped: logging never reaches the user.
+    }
+}
+
+}  // namespace
+
+void ConfigureLog(LogIdentity identity) {
+    {
+        std::unique_lock lock(g_lock);
+        g_identity = std::move(identity);
+    }
+    g_level = -1;
+}
+
+const LogIdentity& CurrentLogIdentity() noexcept { return g_identity; }
+
+EventSink SetEventSink(EventSink sink) {
+    std::unique_lock lock(g_lock);
+    return std::exchange(g_sink, std::move(sink));
+}
+
+LogLevel CurrentLogLevel() noexcept {
+    int level = g_level;
+    if (level < 0) return ReloadLogLevel();
+    return static_cast<LogLevel>(level);
+}
+
+LogLevel ReloadLogLevel() noexcept {
+    LogLevel level = ReadLevel();
+    g_level = static_cast<int>(level);
+    return level;
+}
+
+bool VerboseLogging() noexcept { return CurrentLogLevel() >= LogLevel::Verbose; }
+
+std::wstring TraceFilePath() {
+    std::wstring file;
+    {
+        std::shared_lock lock(g_lock);
+        if (g_identity.traceFile.empty()) return {};
+        file = g_identity.traceFile;
+    }
+    std::wstring folder = TraceFolder();
+    return folder.empty() ? std::wstring() : folder + L"\\" + file;
+}
+
+void SetTraceFolderForTesting(std::wstring folder) {
+    std::unique_lock lock(g_lock);
+    g_traceFolder = std::move(folder);
+}
+
+std::wstring HResultHex(HRESULT hr) {
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept {
+    if (!LevelAtLeast(LogLevel::Errors)) return;
+    WriteTrace(L"ERROR", area, text);
+    try {
+        Report({EVENTLOG_ERROR_TYPE, kEventErrorShown, {std::wstring(area), std::wstring(text)}});
+    } catch (...) {
+    }
+}
+
+void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message) noexcept {
+    if (!LevelAtLeast(LogLevel::Errors)) return;
+    try {
+        const std::wstring code = HResultHex(hr);
+        WriteTrace(L"ERROR", L"com", std::wstring(operation) + L" failed with " + code + L": " + std::wstring(message));
+        Report({EVENTLOG_ERROR_TYPE, kEventBoundaryError, {std::wstring(operation), code, std::wstring(message)}});
+    } catch (...) {
+    }
+}
+
+void LogHandOff(std::wstring_view workbook, std::wstring_view copy, std::wstring_view uploader,
+                std::wstring_view source) noexcept {
+    if (!LevelAtLeast(LogLevel::HandOffs)) return;
+    try {
+        WriteTrace(L"INFO", L"hand-off",
+                   L"workbook " + std::wstring(workbook) + L"; copy " + std::wstring(copy) + L"; uploader " +
+                       std::wstring(uploader) + L"; original " + std::wstring(source));
+        Report({EVENTLOG_INFORMATION_TYPE, kEventHandOff,
+                {std::wstring(workbook), std::wstring(copy), std::wstring(uploader), std::wstring(source)}});
+    } catch (...) {
+    }
+}
+
+void LogVerbose(std::wstring_view area, std::wstring_view message) noexcept {
+    if (!LevelAtLeast(LogLevel::Verbose)) return;
+    WriteTrace(L"VERBOSE", area, message);
+}
+
+VerboseTimer::VerboseTimer(std::wstring_view area, std::wstring_view what) noexcept : on_(VerboseLogging()) {
+    if (!on_) return;
+    try {
+        area_ = area;
+        what_ = what;
+    } catch (...) {
+        on_ = false;
+    }
+    QueryPerformanceCounter(&start_);
+}
+
+void VerboseTimer::SetResult(std::wstring result) noexcept {
+    if (on_) result_ = std::move(result);
+}
+
+VerboseTimer::~VerboseTimer() {
+    if (!on_) return;
+    LARGE_INTEGER end, frequency;
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&frequency);
+    const double ms = 1000.0 * double(end.QuadPart - start_.QuadPart) / double(frequency.QuadPart);
+    wchar_t took[48];
+    swprintf(took, 48, L" took %.3f ms", ms);
+    try {
+        LogVerbose(area_, what_ + (result_.empty() ? L"" : L" -> " + result_) + took);
+    } catch (...) {
+    }
+}
+
+}  // namespace qvr

@@ -1,0 +1,84 @@
+// The record an administrator can collect: errors and hand-offs in the Windows Application event
+// log, and a trace file per user, both at a level set by policy. Logging never changes what the
+// add-in does: nothing here throws, and a record that cannot be written is dropped.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qvr {
+
+// LogLevel (DWORD) under HKLM\Software\Policies\<settings key>, which wins, else under
+// HKCU\Software\<settings key>. A value of another type, or an unknown level, counts as the default.
+enum class LogLevel : DWORD { Off = 0, Errors = 1, HandOffs = 2, Verbose = 3 };
+inline constexpr LogLevel kDefaultLogLevel = LogLevel::HandOffs;
+
+// Who writes: set once by the add-in before its first record; until then nothing is written.
+struct LogIdentity {
+    std::wstring eventSource;  // the Application log's source, e.g. "VORTELIX Excel"
+    std::wstring settingsKey;  // e.g. "VORTELIX\\Excel"
+    std::wstring traceFolder;  // under %LOCALAPPDATA%, e.g. "VORTELIX\\Excel\\Logs"
+    std::wstring traceFile;    // e.g. "VORTELIXExcel.log"
+};
+void ConfigureLog(LogIdentity identity);
+const LogIdentity& CurrentLogIdentity() noexcept;
+
+// The event ids of the DLL's message table.
+inline constexpr DWORD kEventErrorShown = 1000;      // %1 area, %2 the text the user saw
+inline constexpr DWORD kEventBoundaryError = 1001;   // %1 operation, %2 HRESULT, %3 message
+inline constexpr DWORD kEventHandOff = 2000;         // %1 workbook, %2 copy, %3 uploader, %4 source kept or recycled
+
+// One event as it goes to the Application log.
+struct EventRecord {
+    WORD type;  // EVENTLOG_ERROR_TYPE, EVENTLOG_INFORMATION_TYPE ...
+    DWORD id;
+    std::vector<std::wstring> strings;
+};
+using EventSink = std::function<void(const EventRecord&)>;
+// Replaces where events go (tests); an empty sink restores the Application log. Returns the old one.
+EventSink SetEventSink(EventSink sink);
+
+// The level in force, read once per process at its first use.
+LogLevel CurrentLogLevel() noexcept;
+// Reads the level again (tests, and a health check that changed it).
+LogLevel ReloadLogLevel() noexcept;
+bool VerboseLogging() noexcept;
+
+// Trace file: %LOCALAPPDATA%\<trace folder>\<trace file>; the folder can be moved for tests.
+std::wstring TraceFilePath();
+void SetTraceFolderForTesting(std::wstring folder);
+inline constexpr ULONGLONG kTraceRotateBytes = 1024 * 1024;
+inline constexpr int kTraceFilesKept = 5;  // the current file and four older ones, .1 newest
+
+// Records. Errors (level 1 and up) go to both the event log and the trace file; hand-offs (level 2
+// and up) too; verbose records (level 3) to the trace file only.
+void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept;
+void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message) noexcept;
+void LogHandOff(std::wstring_view workbook, std::wstring_view copy, std::wstring_view uploader,
+                std::wstring_view source) noexcept;
+void LogVerbose(std::wstring_view area, std::wstring_view message) noexcept;
+
+// Times a step of the load sequence for the verbose trace: "<what> took N.NNN ms".
+class VerboseTimer {
+public:
+    VerboseTimer(std::wstring_view area, std::wstring_view what) noexcept;
+    ~VerboseTimer();
+    VerboseTimer(const VerboseTimer&) = delete;
+    VerboseTimer& operator=(const VerboseTimer&) = delete;
+    // The step's outcome, written with its time (an HRESULT's text, say).
+    void SetResult(std::wstring result) noexcept;
+
+private:
+    bool on_;
+    std::wstring area_, what_, result_;
+    LARGE_INTEGER start_{};
+};
+
+// "0x80004005" for an HRESULT.
+std::wstring HResultHex(HRESULT hr);
+
+}  // namespace qvr
