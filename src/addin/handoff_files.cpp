@@ -4,6 +4,7 @@
 #include "server/comserver.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 namespace vortelix {
 
@@ -14,9 +15,10 @@ std::wstring AddInFolder() {
 }
 
 std::wstring WorkFolder() {
-    wchar_t temp[260] = {};
-    DWORD n = GetTempPathW(260, temp);
-    if (n == 0 || n >= 260) return L"VortelixExcel";
+    // GetTempPathW answers at most MAX_PATH + 1 characters; a longer %TMP% makes it fail.
+    wchar_t temp[MAX_PATH + 2] = {};
+    DWORD n = GetTempPathW(MAX_PATH + 2, temp);
+    if (n == 0 || n > MAX_PATH + 1) return {};
     std::wstring longForm(32768, L'\0');
     DWORD m = GetLongPathNameW(temp, longForm.data(), static_cast<DWORD>(longForm.size()));
     if (m == 0 || m >= longForm.size())
@@ -36,6 +38,25 @@ bool ForceDirectories(const std::wstring& folder) {
         if (!ForceDirectories(folder.substr(0, cut))) return false;
     }
     return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool IsRealDirectory(const std::wstring& folder) {
+    DWORD attributes = GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool MoveToRecycleBin(const std::wstring& path) {
+    std::wstring from = path;
+    from.push_back(L'\0');  // a list of names, ended by an empty one
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    // No connected elements: only this file goes, never a folder that the shell pairs with it.
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI | FOF_NO_CONNECTED_ELEMENTS;
+    int result = SHFileOperationW(&operation);
+    return result == 0 && !operation.fAnyOperationsAborted &&
+           GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 void ClearFolderTree(const std::wstring& folder) {

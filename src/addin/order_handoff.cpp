@@ -2,6 +2,7 @@
 #include "addin/addin_module.h"
 #include "addin/handoff_files.h"
 #include "com/dialogs.h"
+#include "com/dispatch.h"
 #include "com/error.h"
 #include "com/handles.h"
 #include "module/excel_app.h"
@@ -15,6 +16,45 @@ namespace vortelix {
 namespace {
 
 const wchar_t kUploader[] = L"Dravenport.exe";
+
+// Workbook members read to decide whether the source file may go (Excel's dispatch ids).
+constexpr DISPID kFileFormat = 0x120;
+constexpr DISPID kReadOnly = 0x128;
+// FileFormat of the Open XML workbook, the only format that SaveCopyAs writes as a true .xlsx.
+constexpr LONG kOpenXmlWorkbook = 51;
+
+// The Excel that loaded the add-in. The command lets go of ExcelApp after asking Excel to quit;
+// when the user cancels that quit, Excel keeps running with the add-in loaded, and a later press
+// binds ExcelApp to the module's host application again. Left to itself, ExcelApp would connect
+// to whatever Excel the running-object table names, or start one.
+qvr::TExcelApplication* HostExcel(const qvr::TqvrCOMAddInModule& module) {
+    qvr::TExcelApplication* excel = module.ExcelApp();
+    if (!excel) throw qvr::EqvrError(L"The add-in is not connected to Excel.");
+    if (!excel->Connected()) {
+        const VARIANT& host = module.HostApp();
+        Microsoft::WRL::ComPtr<IDispatch> application;
+        if (host.vt != VT_DISPATCH || !host.pdispVal ||
+            FAILED(host.pdispVal->QueryInterface(qvr::ExcelApplicationServerData().IntfIID,
+                                                 reinterpret_cast<void**>(application.GetAddressOf()))))
+            throw qvr::EqvrError(L"The add-in is not connected to Excel.");
+        excel->ConnectTo(application.Get());
+    }
+    return excel;
+}
+
+qvr::unique_variant WorkbookProperty(IDispatch* workbook, DISPID id, VARTYPE type, LCID locale) {
+    qvr::unique_variant value = qvr::Invoke(workbook, id, DISPATCH_PROPERTYGET, locale);
+    qvr::ThrowIfFailed(VariantChangeType(&value, &value, 0, type));
+    return value;
+}
+
+// Whether the workbook's file must stay after the hand-off: a workbook opened read-only (a shared
+// template, say) is not the user's to delete, and one in another format than .xlsx was handed
+// off under a name that does not match its content, so its file is the one true copy.
+bool MustKeepSourceFile(IDispatch* workbook, LCID locale) {
+    if (WorkbookProperty(workbook, kReadOnly, VT_BOOL, locale).boolVal != VARIANT_FALSE) return true;
+    return WorkbookProperty(workbook, kFileFormat, VT_I4, locale).lVal != kOpenXmlWorkbook;
+}
 
 // Excel's active workbook, found afresh each time: the active window, that window's
 // Application (late bound), and its ActiveWorkbook. No workbook reference is kept between steps.
@@ -56,16 +96,33 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
         return;
     }
 
-    if (!ForceDirectories(workFolder)) {
+    // Without a temporary folder the copy would land where the uploader never looks. A work
+    // folder that is a link (planted by any program of the user's) would have the purge empty
+    // the tree it points to.
+    if (workFolder.empty() || !ForceDirectories(workFolder) || !IsRealDirectory(workFolder)) {
         ShowError(L"Error creating work directory.");
         return;
     }
+    // An Order.xlsx still here was never taken by the uploader: it holds the only copy of that
+    // order's unsaved edits, so it goes where the user can restore it, not into the purge.
+    const DWORD leftover = GetFileAttributesW(copyPath.c_str());
+    if (leftover != INVALID_FILE_ATTRIBUTES && !(leftover & FILE_ATTRIBUTE_DIRECTORY) && !MoveToRecycleBin(copyPath))
+        throw qvr::EqvrError(qvr::FormatText(
+            L"The order %s from an earlier hand-off was never sent and could not be moved to the Recycle Bin. "
+            L"It was kept; nothing else was done.",
+            {copyPath}));
     ClearFolder(workFolder);
 
     const LCID locale = GetUserDefaultLCID();
-    qvr::TExcelApplication* excel = ExcelApp();
+    qvr::TExcelApplication* excel = HostExcel(*this);
 
-    const std::wstring sourceName = qvr::xl::FullName(ActiveWorkbook(excel).Get(), locale);
+    std::wstring sourceName;
+    bool keepSource = false;
+    {
+        Microsoft::WRL::ComPtr<ExcelWorkbook> workbook = ActiveWorkbook(excel);
+        sourceName = qvr::xl::FullName(workbook.Get(), locale);
+        keepSource = MustKeepSourceFile(workbook.Get(), locale);
+    }
     qvr::xl::SaveCopyAs(ActiveWorkbook(excel).Get(), qvr::unique_variant::FromString(copyPath), locale);
     qvr::xl::Close(ActiveWorkbook(excel).Get(), qvr::unique_variant::FromBool(false), qvr::unique_variant::Missing(),
                    qvr::unique_variant::Missing(), locale);
@@ -75,15 +132,22 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
 
     HINSTANCE started = ShellExecuteW(nullptr, L"open", uploader.c_str(), L"", L"", SW_SHOWNORMAL);
     if (reinterpret_cast<INT_PTR>(started) <= 32) {
-        // The workbook file stays: it is the only copy besides the one nobody will upload.
-        throw qvr::EqvrError(qvr::FormatText(L"The order upload program %s could not be started.", {uploader}));
+        // The workbook is closed and Excel is going: tell the user where the edits are, and that
+        // the workbook file stays (it is the only copy besides the one nobody will upload).
+        std::wstring text = qvr::FormatText(
+            L"The order upload program %s could not be started.\r\nThe order, with all its changes, is saved in %s.",
+            {uploader, copyPath});
+        if (IsAbsolutePath(sourceName)) text += qvr::FormatText(L"\r\nThe original file %s was kept.", {sourceName});
+        throw qvr::EqvrError(text);
     }
 
     try {
-        // Only a file of the user's, by absolute path, and never the copy just made.
-        if (!Trimmed(sourceName).empty() && IsAbsolutePath(sourceName) &&
+        // Only a file of the user's, by absolute path, and never the copy just made. It goes to
+        // the Recycle Bin, so that a user whose upload went wrong can restore it; a failure
+        // leaves it where it is.
+        if (!keepSource && !Trimmed(sourceName).empty() && IsAbsolutePath(sourceName) &&
             _wcsicmp(sourceName.c_str(), copyPath.c_str()) != 0)
-            DeleteFileW(sourceName.c_str());
+            MoveToRecycleBin(sourceName);
     } catch (...) {
     }
 }

@@ -7,7 +7,8 @@
 namespace qvr {
 
 HRESULT TryInvoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::initializer_list<const VARIANT*> args,
-                  unique_variant* result) {
+                  unique_variant* result, TDispatchException* exception) {
+    if (exception) *exception = {};
     if (!target) return E_POINTER;
     std::vector<VARIANT> reversed(args.size());
     size_t i = args.size();
@@ -25,6 +26,11 @@ HRESULT TryInvoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::init
     if (hr == DISP_E_EXCEPTION) {
         if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
         if (excep.scode) hr = excep.scode;
+        if (exception) {
+            if (excep.bstrSource) exception->source.assign(excep.bstrSource, SysStringLen(excep.bstrSource));
+            if (excep.bstrDescription)
+                exception->description.assign(excep.bstrDescription, SysStringLen(excep.bstrDescription));
+        }
     }
     SysFreeString(excep.bstrSource);
     SysFreeString(excep.bstrDescription);
@@ -32,9 +38,20 @@ HRESULT TryInvoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::init
     return hr;
 }
 
+std::wstring DispatchFailureText(HRESULT hr, const TDispatchException& exception) {
+    if (exception.description.empty()) return SysErrorMessage(hr);
+    wchar_t code[16];
+    wsprintfW(code, L"%08X", static_cast<unsigned>(hr));
+    std::wstring text = exception.description + L"\r\n(";
+    if (!exception.source.empty()) text += exception.source + L", ";
+    return text + L"error " + code + L")";
+}
+
 unique_variant Invoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::initializer_list<const VARIANT*> args) {
     unique_variant result;
-    ThrowIfFailed(TryInvoke(target, id, flags, lcid, args, &result));
+    TDispatchException exception;
+    HRESULT hr = TryInvoke(target, id, flags, lcid, args, &result, &exception);
+    if (FAILED(hr)) RaiseOleError(hr, DispatchFailureText(hr, exception));
     return result;
 }
 

@@ -5,15 +5,29 @@
 #include "com/handles.h"
 
 #include <initializer_list>
+#include <string>
 
 namespace qvr {
 
-// Calls member `id` of `target`; `args` are in declaration order. Returns the call's HRESULT.
-HRESULT TryInvoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::initializer_list<const VARIANT*> args,
-                  unique_variant* result);
+// What a callee that raised an exception (DISP_E_EXCEPTION) said about it: Excel's own
+// explanation of a failure, which the bare code does not give the user.
+struct TDispatchException {
+    std::wstring source;
+    std::wstring description;
+};
 
-// The same, raising an OLE error carrying the failure code (and the callee's exception text,
-// when it gave one) instead of returning it.
+// Calls member `id` of `target`; `args` are in declaration order. Returns the call's HRESULT: for
+// an exception the callee raised, the exception's own code. Its source and description go to
+// `exception` when given (emptied first).
+HRESULT TryInvoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::initializer_list<const VARIANT*> args,
+                  unique_variant* result, TDispatchException* exception = nullptr);
+
+// The text of a failed call: the callee's description with its source and the code, or the
+// system's message for the code when the callee gave no description.
+std::wstring DispatchFailureText(HRESULT hr, const TDispatchException& exception);
+
+// The same as TryInvoke, raising an OLE error carrying the failure code and the callee's
+// exception text (DispatchFailureText) instead of returning it.
 unique_variant Invoke(IDispatch* target, DISPID id, WORD flags, LCID lcid = LOCALE_USER_DEFAULT,
                       std::initializer_list<const VARIANT*> args = {});
 

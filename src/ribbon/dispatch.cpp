@@ -399,11 +399,21 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
     if (SUCCEEDED(typeLibAnswer) || !IsCallback(id)) return typeLibAnswer;
 
     unique_variant answer;
-    HRESULT hr = ComBoundary(target.errorIID, target.errorSource, [&] {
+    try {
         answer = RunCallback(target.module, id, Arguments(params));
-        return S_OK;
-    });
-    if (FAILED(hr)) return DISP_E_EXCEPTION;
+    } catch (...) {
+        // The caller learns what went wrong from EXCEPINFO, as IDispatch's contract asks of
+        // DISP_E_EXCEPTION; the same is published as error information for callers that look there.
+        const EqvrError error = CurrentError();
+        const HRESULT code = PublishError(error, target.errorIID, target.errorSource);
+        if (excep) {
+            *excep = {};
+            excep->bstrSource = SysAllocString(target.errorSource.c_str());
+            excep->bstrDescription = SysAllocStringLen(error.Message().data(), static_cast<UINT>(error.Message().size()));
+            excep->scode = code;
+        }
+        return DISP_E_EXCEPTION;
+    }
     // Without a result variant the answer is computed and dropped.
     if (result) {
         VariantInit(result);

@@ -39,8 +39,9 @@ struct TqvrRibbonDispatchTarget {
 HRESULT RibbonGetIDsOfNames(ITypeInfo* typeInfo, LPOLESTR* names, UINT count, DISPID* ids);
 
 // IDispatch::Invoke of the connection object: the type library first, then the callback of the
-// table. A callback that fails publishes its error and gives DISP_E_EXCEPTION; an id outside the
-// table gets the type library's answer.
+// table. A callback that fails publishes its error and gives DISP_E_EXCEPTION with EXCEPINFO
+// filled (source: errorSource; description: the error's message; scode: its HRESULT); an id
+// outside the table gets the type library's answer.
 HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD flags, DISPPARAMS* params,
                      VARIANT* result, EXCEPINFO* excep, UINT* argErr);
 

@@ -76,8 +76,12 @@ HRESULT DispatchFixture::Call(const wchar_t* name, std::vector<unique_variant> a
     DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
     EXCEPINFO local{};
     UINT argErr = 0;
-    return dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                            result ? result->put() : nullptr, excep ? excep : &local, &argErr);
+    hr = dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result ? result->put() : nullptr,
+                          excep ? excep : &local, &argErr);
+    SysFreeString(local.bstrSource);
+    SysFreeString(local.bstrDescription);
+    SysFreeString(local.bstrHelpFile);
+    return hr;
 }
 
 unique_variant DispatchFixture::Ask(const wchar_t* name, const std::wstring& controlId, std::optional<int> index) {

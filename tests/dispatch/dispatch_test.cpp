@@ -326,16 +326,24 @@ TEST_F(Items, AnIndexOutsideTheListIsAFailedCallback) {
     for (const Case& c : {Case{L"GetItemLabel_Callback", L"Fruit", 2}, Case{L"GetItemLabel_Callback", L"Fruit", -1},
                           Case{L"GetItemID_Callback", L"Plain", 0}, Case{L"GetItemImage_Callback", L"Fruit", 5}}) {
         EXCEPINFO excep{};
-        excep.wCode = 0x1234;  // left as it came
+        excep.wCode = 0x1234;  // garbage from the caller: scode and wCode exclude each other
         unique_variant result;
         EXPECT_EQ(DISP_E_EXCEPTION,
                   Call(c.callback, Args(Control(c.control), unique_variant::FromInt(c.index)), &result, &excep))
             << c.callback << " " << c.index;
-        EXPECT_EQ(0x1234, excep.wCode);
-        EXPECT_EQ(nullptr, excep.bstrDescription);
+        const std::wstring message = L"List index out of bounds (" + std::to_wstring(c.index) + L")";
+        // IDispatch's contract: the exception is described in EXCEPINFO...
+        EXPECT_EQ(0, excep.wCode);
+        EXPECT_EQ(DISP_E_BADINDEX, excep.scode);  // the code the error was raised with
+        EXPECT_EQ(L"VORTELIXExcel.coVORTELIXExcel", std::wstring(excep.bstrSource ? excep.bstrSource : L"(none)"));
+        EXPECT_EQ(message, std::wstring(excep.bstrDescription ? excep.bstrDescription : L"(none)"));
+        EXPECT_EQ(nullptr, excep.pfnDeferredFillIn);
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+        // ...and published as error information too.
         std::wstring source;
-        EXPECT_EQ(L"List index out of bounds (" + std::to_wstring(c.index) + L")",
-                  officesim::OfficeHost::LastErrorDescription(&source));
+        EXPECT_EQ(message, officesim::OfficeHost::LastErrorDescription(&source));
         EXPECT_EQ(L"VORTELIXExcel.coVORTELIXExcel", source);
     }
 }
@@ -434,8 +442,17 @@ TEST_F(Actions, ArgumentsOfTheWrongKindFailTheCallback) {
     cases.push_back({"no pressed state", L"OnActionState_Callback", Args(Control(L"Toggle"))});
     for (Case& c : cases) {
         unique_variant result;
-        EXPECT_EQ(DISP_E_EXCEPTION, Call(c.callback, std::move(c.args), &result)) << c.what;
-        EXPECT_FALSE(officesim::OfficeHost::LastErrorDescription().empty()) << c.what;
+        EXCEPINFO excep{};
+        EXPECT_EQ(DISP_E_EXCEPTION, Call(c.callback, std::move(c.args), &result, &excep)) << c.what;
+        const std::wstring published = officesim::OfficeHost::LastErrorDescription();
+        EXPECT_FALSE(published.empty()) << c.what;
+        EXPECT_EQ(published, std::wstring(excep.bstrDescription ? excep.bstrDescription : L"(none)")) << c.what;
+        EXPECT_TRUE(FAILED(excep.scode)) << c.what;
+        EXPECT_EQ(L"VORTELIXExcel.coVORTELIXExcel", std::wstring(excep.bstrSource ? excep.bstrSource : L"(none)"))
+            << c.what;
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
     }
     EXPECT_EQ(std::vector<std::wstring>{}, events);
 }

@@ -1,5 +1,7 @@
 #include "excel_sim.h"
 
+#include <cwctype>
+
 namespace officesim {
 
 namespace {
@@ -35,7 +37,46 @@ std::vector<uint8_t> BlankWorkbook() {
     return p.Serialize();
 }
 
+HRESULT ReturnInt(VARIANT* result, LONG value) {
+    if (!result) return S_OK;
+    VariantInit(result);
+    result->vt = VT_I4;
+    result->lVal = value;
+    return S_OK;
+}
+
+HRESULT ReturnBool(VARIANT* result, bool value) {
+    if (!result) return S_OK;
+    VariantInit(result);
+    result->vt = VT_BOOL;
+    result->boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+}
+
 }  // namespace
+
+LONG xlformat::ForName(const std::wstring& name) {
+    size_t dot = name.find_last_of(L'.');
+    size_t slash = name.find_last_of(L"\\/");
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return Workbook;
+    std::wstring ext = name.substr(dot + 1);
+    for (wchar_t& c : ext) c = static_cast<wchar_t>(towlower(c));
+    if (ext == L"xlsm") return MacroWorkbook;
+    if (ext == L"xlsb") return BinaryWorkbook;
+    if (ext == L"xls") return Excel8;
+    return Workbook;
+}
+
+HRESULT ExcelFailure::Raise(EXCEPINFO* excep) const {
+    if (description.empty()) return code;
+    if (excep) {
+        *excep = {};
+        excep->bstrSource = SysAllocString(source.c_str());
+        excep->bstrDescription = SysAllocString(description.c_str());
+        excep->scode = code;
+    }
+    return DISP_E_EXCEPTION;
+}
 
 // ---- workbook ----
 
@@ -61,20 +102,26 @@ void WorkbookSim::Edit(const std::string& ref, const std::string& text) {
 }
 
 HRESULT STDMETHODCALLTYPE WorkbookSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                                              VARIANT* result, EXCEPINFO*, UINT*) {
+                                              VARIANT* result, EXCEPINFO* excep, UINT*) {
     app_.Record(L"Workbook", id, lcid, flags, params);
     if (closed_) return E_UNEXPECTED;  // a closed workbook's object no longer works
     const ExcelFailures& fail = app_.failures;
     switch (id) {
         case xl::FullName:
-            if (FAILED(fail.fullName)) return fail.fullName;
+            if (fail.fullName.Fails()) return fail.fullName.Raise(excep);
             return ReturnText(result, fullName_);
+        case xl::ReadOnly:
+            if (fail.readOnly.Fails()) return fail.readOnly.Raise(excep);
+            return ReturnBool(result, readOnly_);
+        case xl::FileFormat:
+            if (fail.fileFormat.Fails()) return fail.fileFormat.Raise(excep);
+            return ReturnInt(result, fileFormat_);
         case xl::Name:
             return ReturnText(result, fullName_.substr(fullName_.find_last_of(L"\\/") + 1));
         case xl::Application:
             return ReturnDispatch(result, &app_);
         case xl::SaveCopyAs: {
-            if (FAILED(fail.saveCopyAs)) return fail.saveCopyAs;
+            if (fail.saveCopyAs.Fails()) return fail.saveCopyAs.Raise(excep);
             const VARIANT* name = Arg(params, 0);
             if (!name || name->vt != VT_BSTR) return DISP_E_TYPEMISMATCH;
             std::vector<uint8_t> bytes = package_ ? package_->Serialize() : BlankWorkbook();
@@ -82,7 +129,7 @@ HRESULT STDMETHODCALLTYPE WorkbookSim::Invoke(DISPID id, REFIID, LCID lcid, WORD
             return S_OK;  // the workbook keeps its name, file and saved state
         }
         case xl::Close: {
-            if (FAILED(fail.close)) return fail.close;
+            if (fail.close.Fails()) return fail.close.Raise(excep);
             const VARIANT* save = Arg(params, 0);
             bool saveChanges = save && save->vt == VT_BOOL && save->boolVal != VARIANT_FALSE;
             if (saveChanges && package_) {
@@ -108,10 +155,10 @@ void* WindowSim::QueryExtra(REFIID riid) {
 }
 
 HRESULT STDMETHODCALLTYPE WindowSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                                            VARIANT* result, EXCEPINFO*, UINT*) {
+                                            VARIANT* result, EXCEPINFO* excep, UINT*) {
     app_.Record(L"Window", id, lcid, flags, params);
     if (id == xl::Application && (flags & DISPATCH_PROPERTYGET)) {
-        if (FAILED(app_.failures.windowApplication)) return app_.failures.windowApplication;
+        if (app_.failures.windowApplication.Fails()) return app_.failures.windowApplication.Raise(excep);
         return ReturnDispatch(result, &app_);
     }
     return DISP_E_MEMBERNOTFOUND;
@@ -158,6 +205,10 @@ WorkbookSim* ExcelApplicationSim::Open(const std::wstring& path) {
         return nullptr;
     }
     books_.emplace_back(new WorkbookSim(*this, full, std::move(package), file));
+    // Excel opens a file that carries the read-only attribute read-only.
+    DWORD attributes = GetFileAttributesW(full);
+    books_.back()->SetReadOnly(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY));
+    books_.back()->SetFileFormat(xlformat::ForName(full));
     return books_.back().Get();
 }
 
@@ -181,7 +232,7 @@ size_t ExcelApplicationSim::OpenWorkbooks() const {
 void ExcelApplicationSim::WorkbookClosed(WorkbookSim*) {}
 
 HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                                                      VARIANT* result, EXCEPINFO*, UINT*) {
+                                                      VARIANT* result, EXCEPINFO* excep, UINT*) {
     Record(L"Application", id, lcid, flags, params);
     switch (id) {
         case xl::Version:
@@ -189,14 +240,18 @@ HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lc
         case xl::Application:
             return ReturnDispatch(result, this);
         case xl::ActiveWindow:
-            if (FAILED(failures.activeWindow)) return failures.activeWindow;
+            if (failures.activeWindow.Fails()) return failures.activeWindow.Raise(excep);
             return ReturnDispatch(result, failures.noActiveWindow || !ActiveWorkbook() ? nullptr : window_.Get());
         case xl::ActiveWorkbook:
-            if (FAILED(failures.activeWorkbook)) return failures.activeWorkbook;
+            if (failures.activeWorkbook.Fails()) return failures.activeWorkbook.Raise(excep);
             return ReturnDispatch(result, failures.noActiveWorkbook ? nullptr : ActiveWorkbook());
         case xl::Quit:
-            if (FAILED(failures.quit)) return failures.quit;
+            if (failures.quit.Fails()) return failures.quit.Raise(excep);
             ++quitCalls;
+            if (cancelQuits > 0) {
+                --cancelQuits;
+                ++cancelledQuits;
+            }
             if (result) VariantInit(result);
             return S_OK;
         default:

@@ -32,8 +32,36 @@ inline constexpr DISPID Close = 277;
 inline constexpr DISPID FullName = 289;
 inline constexpr DISPID Name = 110;
 inline constexpr DISPID SaveCopyAs = 175;
+inline constexpr DISPID FileFormat = 0x120;
+inline constexpr DISPID ReadOnly = 0x128;
 inline constexpr DISPID Hwnd = 1950;
 }  // namespace xl
+
+// Excel's file formats (XlFileFormat) as FileFormat answers them.
+namespace xlformat {
+inline constexpr LONG Workbook = 51;        // .xlsx, the Open XML workbook
+inline constexpr LONG MacroWorkbook = 52;   // .xlsm
+inline constexpr LONG BinaryWorkbook = 50;  // .xlsb
+inline constexpr LONG Excel8 = 56;          // .xls
+// The format Excel finds for a file of this name (by its extension); Workbook for others.
+LONG ForName(const std::wstring& name);
+}  // namespace xlformat
+
+// How one operation fails: with a bare HRESULT, or, when it has a description, the way Excel
+// raises its errors: DISP_E_EXCEPTION with EXCEPINFO holding the source "Microsoft Excel", the
+// description and the code as scode.
+struct ExcelFailure {
+    ExcelFailure() = default;
+    ExcelFailure(HRESULT c) : code(c) {}  // NOLINT: a bare code reads naturally in tests
+    ExcelFailure(HRESULT c, std::wstring text) : code(c), description(std::move(text)) {}
+    bool Fails() const { return FAILED(code); }
+    // The answer of the failing Invoke, filling `excep` for a described failure.
+    HRESULT Raise(EXCEPINFO* excep) const;
+
+    HRESULT code = S_OK;
+    std::wstring description;
+    std::wstring source = L"Microsoft Excel";
+};
 
 // One call the add-in made into Excel: member, locale, kind and arguments in declaration order.
 struct ExcelCall {
@@ -58,6 +86,12 @@ public:
     void Edit(const std::string& ref, const std::string& text);
     bool Closed() const { return closed_; }
     bool Saved() const { return saved_; }
+    // Opened read-only (as Excel does for a file with the read-only attribute, or when asked to).
+    bool ReadOnly() const { return readOnly_; }
+    void SetReadOnly(bool value) { readOnly_ = value; }
+    // The workbook's format: by the file's extension when opened, Workbook (51) for a new one.
+    LONG FileFormat() const { return fileFormat_; }
+    void SetFileFormat(LONG value) { fileFormat_ = value; }
     bool HoldsFile() const { return file_ != nullptr; }
     void ReleaseFile();
 
@@ -71,6 +105,8 @@ private:
     HANDLE file_;
     bool closed_ = false;
     bool saved_ = true;
+    bool readOnly_ = false;
+    LONG fileFormat_ = xlformat::Workbook;
 };
 
 // Excel's window: a pure dispatch interface, reachable through Invoke only.
@@ -87,16 +123,18 @@ private:
     ExcelApplicationSim& app_;
 };
 
-// Failures a test can inject: the HRESULT an operation returns (S_OK: it works), and the
+// Failures a test can inject: how an operation fails (a code of S_OK: it works), and the
 // absence of an active window or workbook.
 struct ExcelFailures {
-    HRESULT activeWindow = S_OK;
-    HRESULT windowApplication = S_OK;
-    HRESULT activeWorkbook = S_OK;
-    HRESULT fullName = S_OK;
-    HRESULT saveCopyAs = S_OK;
-    HRESULT close = S_OK;
-    HRESULT quit = S_OK;
+    ExcelFailure activeWindow;
+    ExcelFailure windowApplication;
+    ExcelFailure activeWorkbook;
+    ExcelFailure fullName;
+    ExcelFailure readOnly;
+    ExcelFailure fileFormat;
+    ExcelFailure saveCopyAs;
+    ExcelFailure close;
+    ExcelFailure quit;
     bool noActiveWindow = false;
     bool noActiveWorkbook = false;
 };
@@ -122,9 +160,15 @@ public:
     // The calls of one member, in order.
     std::vector<const ExcelCall*> CallsTo(DISPID id) const;
     ExcelFailures failures;
-    // Quit was called: the host runs Office's shut-down once the current call has returned.
+    // Quit was called: the host runs Office's shut-down once the current call has returned,
+    // unless the user cancelled that quit.
     int quitCalls = 0;
-    bool QuitRequested() const { return quitCalls > 0; }
+    bool QuitRequested() const { return quitCalls > cancelledQuits; }
+    // The next `cancelQuits` calls of Quit are cancelled by the user (another workbook with
+    // unsaved changes asks to be saved and the user chooses Cancel): Quit returns without error,
+    // as Excel's does, and Excel keeps running with the add-in loaded.
+    int cancelQuits = 0;
+    int cancelledQuits = 0;
 
     // Used by the workbook and window objects.
     void Record(const wchar_t* object, DISPID id, LCID lcid, WORD flags, const DISPPARAMS* params);
