@@ -59,7 +59,11 @@ BIN="$ROOT/$BUILD/bin"
 # only when its parent exists.
 export WINEPREFIX="$ROOT/$BUILD/wine/demo"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-rm -rf "$WINEPREFIX" && mkdir -p "$(dirname "$WINEPREFIX")" ||
+# The Recycle Bin of Wine's programs is the desktop's trash under XDG_DATA_HOME: the demo keeps
+# its own, so that the order it recycles shows there and not in the trash of whoever runs it.
+export XDG_DATA_HOME="$ROOT/$BUILD/wine/demo-home"
+TRASH="$XDG_DATA_HOME/Trash/files"
+rm -rf "$WINEPREFIX" "$XDG_DATA_HOME" && mkdir -p "$(dirname "$WINEPREFIX")" "$XDG_DATA_HOME" ||
   die "cannot make a fresh Wine prefix at $WINEPREFIX" "check that $ROOT/$BUILD is writable"
 echo "== making a fresh Wine prefix: $WINEPREFIX"
 step "creating the Wine prefix (wineboot)" \
@@ -113,6 +117,8 @@ expect "$s" "Excel quits" "Excel quit" "$one"
 expect "$s" "the add-in is disconnected and unloaded" "add-in disconnected and unloaded" "$one"
 expect "$s" "the uploader starts and finds the copy" "found=yes" "$one"
 expect "$s" "the original workbook file is gone from its folder" "workbook file deleted" "$one"
+recycled="$(ls "$TRASH" 2>&1)"
+expect "$s" "the original workbook file is in the Recycle Bin, restorable ($TRASH)" "Bestelling.xlsx" "$recycled"
 if [ "$status" -eq 0 ]; then verdict+=("  ok    $s: the stand-in reports success"); else
   verdict+=("  FAIL  $s: the stand-in exited with status $status"); failed=1; fi
 
