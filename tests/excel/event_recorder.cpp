@@ -4,16 +4,22 @@
 
 namespace xltest {
 
+#define PUBLISH(event)                                                                             \
+    [](qvr::TComponent& root, const std::wstring& method, const Recorder& r) {                     \
+        root.PublishMethod(method, qvr::TExcel##event##Event(r));                                  \
+    }
 #define COMPONENT_ONLY(event, kinds, ...)                                                          \
     EventRow {                                                                                     \
         #event, {__VA_ARGS__}, kinds,                                                              \
-            [](qvr::TqvrExcelAppEvents& e, const Recorder& r) { e.On##event = r; }, nullptr        \
+            [](qvr::TqvrExcelAppEvents& e, const Recorder& r) { e.On##event = r; }, nullptr,       \
+            PUBLISH(event)                                                                         \
     }
 #define BOTH(event, kinds, ...)                                                                    \
     EventRow {                                                                                     \
         #event, {__VA_ARGS__}, kinds,                                                              \
             [](qvr::TqvrExcelAppEvents& e, const Recorder& r) { e.On##event = r; },                \
-            [](qvr::TExcelApplication& a, const Recorder& r) { a.On##event = r; }                  \
+            [](qvr::TExcelApplication& a, const Recorder& r) { a.On##event = r; },                 \
+            PUBLISH(event)                                                                         \
     }
 
 // Excel's application events, row by row.

@@ -62,6 +62,9 @@ struct EventRow {
     std::string kinds;  // the arguments after the sender, as Received kinds
     void (*assignComponent)(qvr::TqvrExcelAppEvents&, const Recorder&);
     void (*assignApplication)(qvr::TExcelApplication&, const Recorder&);  // null: not one of the 21
+    // Publishes a recorder as a method of `root` under `method`, of the event's handler type, for
+    // a stored configuration to bind to.
+    void (*publish)(qvr::TComponent& root, const std::wstring& method, const Recorder&);
 };
 
 inline std::ostream& operator<<(std::ostream& os, const EventRow& row) { return os << row.name; }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -102,16 +103,40 @@ TEST_P(EveryEvent, ReachesItsHandlerWithItsArgumentsInDeclarationOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Table, EveryEvent, testing::ValuesIn(Cases()), CaseName);
 
-TEST(EventTable, HasTheSpecificationsFortySevenEventsAndTwentyOneOnTheApplication) {
-    std::set<DISPID> ids;
-    size_t onApplication = 0;
-    for (const EventRow& row : EventTable()) {
-        ids.insert(row.ids.begin(), row.ids.end());
-        onApplication += row.assignApplication != nullptr;
+// The stored configuration names every event property "On" and the event: each binds the root's
+// published method of the event's handler type to that event's dispatch ids, and is written back.
+TEST(EventTable, EveryEventIsAStoredPropertyBoundToItsOwnDispatchIds) {
+    qvr::TqvrCOMAddInModule module(nullptr);
+    const auto& rows = EventTable();
+    std::vector<Log> logs(rows.size());
+    std::wstring form = L"object M: TqvrCOMAddInModule\r\n  object XLEvents: TqvrExcelAppEvents\r\n";
+    std::vector<std::wstring> lines;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::wstring event(rows[i].name, rows[i].name + std::strlen(rows[i].name));
+        rows[i].publish(module, L"XL" + event, Recorder{&logs[i]});
+        lines.push_back(L"On" + event + L" = XL" + event);
+        form += L"    " + lines.back() + L"\r\n";
     }
-    EXPECT_EQ(47u, EventTable().size());
-    EXPECT_EQ(51u, ids.size()) << "four events answer to two ids";
-    EXPECT_EQ(21u, onApplication);
+    form += L"  end\r\nend\r\n";
+    qvr::TFormReader::ReadRoot(module, qvr::ParseForm(form));
+    ASSERT_EQ(1u, module.Components().size());
+    auto* events = dynamic_cast<qvr::TqvrExcelAppEvents*>(module.Components()[0]);
+    ASSERT_NE(nullptr, events);
+
+    auto app = fakexl::Application::Make();
+    events->ConnectTo(app.Get());
+    for (const EventRow& row : rows)
+        for (DISPID id : row.ids) {
+            Arguments args(row.kinds);
+            EXPECT_EQ(std::vector<HRESULT>{S_OK}, app->Fire(id, args.variants));
+        }
+    // A property bound to the wrong event shows as one handler called too often and one never.
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(static_cast<int>(rows[i].ids.size()), logs[i].calls) << rows[i].name;
+
+    const std::wstring written = qvr::WriteForm(qvr::TFormReader::WriteRoot(module));
+    for (const std::wstring& line : lines) EXPECT_NE(std::wstring::npos, written.find(line)) << line;
+    events->Disconnect();
 }
 
 // Every dispatch id reaches its own property and no other one.
