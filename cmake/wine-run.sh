@@ -6,10 +6,21 @@
 # (the registry files, the .ini files, the user folders) is copied for real. Should a run ever
 # write into a linked file, the template shows it (a file newer than its ready marker) and the
 # next run makes a new one.
+#   wine-run.sh <program.exe> [arguments]
+#   wine-run.sh --script <bin folder> <script.sh> [arguments]: runs a bash script (which calls
+#     wine itself) in such a prefix, with the bin folder as its first argument
 #   QVR_WINE_ROOT   folder for the prefixes (default: <build>/wine)
 #   QVR_KEEP_PREFIX keep the run's prefix afterwards (diagnosis)
 set -euo pipefail
-exe="$1"; shift
+script=""
+if [ "$1" = "--script" ]; then
+  script="$3"
+  exe="$2/$(basename "$script" .sh).exe"  # names the run; the bin folder places the build tree
+  shift 3
+  set -- "$(dirname "$exe")" "$@"
+else
+  exe="$1"; shift
+fi
 build_dir="$(cd "$(dirname "$exe")/.." && pwd)"
 root="${QVR_WINE_ROOT:-$build_dir/wine}"
 mkdir -p "$root"
@@ -100,6 +111,10 @@ exec 9>&-
 export WINEPREFIX="$prefix"
 status=0
 # In the background, so that a signal ends this script (and cleans up) at once.
-wine "$exe" "$@" &
+if [ -n "$script" ]; then
+  bash "$script" "$@" &
+else
+  wine "$exe" "$@" &
+fi
 wait $! || status=$?
 exit $status
