@@ -89,7 +89,7 @@ inline Microsoft::WRL::ComPtr<ExcelApplication> AsExcel(IDispatch* app) {
     return typed;
 }
 
-// Arguments for an event with the given kinds, in declaration order: a new fake object of the
+// Arguments for an event with the given kinds, in declaration order: a new automation object of the
 // right kind for objects, distinct values for the others, and a by-reference Boolean (False)
 // for Cancel, whose variable is `cancels[i]` for the i-th Cancel.
 struct Arguments {

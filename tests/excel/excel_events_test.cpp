@@ -23,7 +23,7 @@ using xltest::Recorder;
 
 namespace {
 
-// A module (defaults only) with one Excel events component, connected to a fake Excel.
+// A module (defaults only) with one Excel events component, connected to the stand-in's Excel.
 struct ComponentFixture {
     ComponentFixture() {
         module->SetAddInName(L"VX");
