@@ -70,7 +70,7 @@ remove_stale_prefixes() {
       [ -n "$(find "$p" -maxdepth 0 -mmin +60)" ] || continue
     fi
     WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
-    rm -rf "$p"
+    rm -rf "$p" 2>/dev/null || true  # another run may be removing it too
   done
 }
 
