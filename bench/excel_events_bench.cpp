@@ -4,7 +4,7 @@
 //
 //   excel_events_bench [events per run] [runs]
 #include "bench_support.h"
-#include "fake_excel.h"
+#include "excel_sim.h"
 #include "module/excel_events.h"
 #include "module/module.h"
 
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-using fakexl::ComPtr;
+using Microsoft::WRL::ComPtr;
 
 namespace {
 
@@ -102,10 +102,10 @@ int main(int argc, char** argv) {
     int runs = argc > 2 ? std::atoi(argv[2]) : 15;
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     {
-        auto app = fakexl::Application::Make();
-        auto workbook = fakexl::Object::Make({fakexl::IID_Workbook});
-        auto sheet = fakexl::Object::Make();
-        auto range = fakexl::Object::Make({fakexl::IID_Range});
+        auto app = officesim::ExcelApplicationSim::Make<officesim::ExcelApplicationSim>();
+        auto workbook = officesim::AutomationObject::Make({officesim::xl::IID_Workbook});
+        auto sheet = officesim::AutomationObject::Make();
+        auto range = officesim::AutomationObject::Make({officesim::xl::IID_Range});
 
         // The two layers: a host-event component on a module, and the Excel application object.
         qvr::TqvrCOMAddInModule module(nullptr);
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
 
         // The typed conversion's QueryInterface and Release on the argument object are paid to
         // that object; they are shown apart.
-        double query = QueryCost(workbook.Get(), fakexl::IID_Workbook, count, runs);
+        double query = QueryCost(workbook.Get(), officesim::xl::IID_Workbook, count, runs);
         Trivial trivial;
         std::vector<std::string> rows;
         std::printf("Excel event delivery, %ld events per run, best of %d runs (ns per event)\n", count, runs);

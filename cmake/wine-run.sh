@@ -1,36 +1,120 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine in a fresh prefix of its own inside the build tree.
-# A template prefix is made once per build tree (wineboot is slow) and copied for each run.
+# A template prefix is made once per build tree and Wine version (wineboot is slow) and copied
+# for each run. The copy hard-links the program images (*.dll, *.exe...: 1.2 of the template's
+# 1.3 GB), which Wine only reads and replaces, never rewrites in place; everything Wine writes to
+# (the registry files, the .ini files, the user folders) is copied for real. Should a run ever
+# write into a linked file, the template shows it (a file newer than its ready marker) and the
+# next run makes a new one.
+#   wine-run.sh <program.exe> [arguments]
+#   wine-run.sh --script <bin folder> <script.sh> [arguments]: runs a bash script (which calls
+#     wine itself) in such a prefix, with the bin folder as its first argument
 #   QVR_WINE_ROOT   folder for the prefixes (default: <build>/wine)
 #   QVR_KEEP_PREFIX keep the run's prefix afterwards (diagnosis)
 set -euo pipefail
-exe="$1"; shift
+script=""
+if [ "$1" = "--script" ]; then
+  script="$3"
+  exe="$2/$(basename "$script" .sh).exe"  # names the run; the bin folder places the build tree
+  shift 3
+  set -- "$(dirname "$exe")" "$@"
+else
+  exe="$1"; shift
+fi
 build_dir="$(cd "$(dirname "$exe")/.." && pwd)"
 root="${QVR_WINE_ROOT:-$build_dir/wine}"
 mkdir -p "$root"
 template="$root/template"
+ready="$template/.ready"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}"
+wine_version="$(wine --version)"
 
-(
-  flock 9
-  if [ ! -f "$template/.ready" ]; then
+# The start time of a process (field 22 of its stat), to tell it from a later one with its pid.
+started() { local stat; stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1; set -- ${stat##*) }; echo "${20}"; }
+
+template_ready() {
+  [ -f "$ready" ] && [ "$(cat "$ready")" = "$wine_version" ] &&
+    [ -z "$(find "$template" -newer "$ready" -type f -print -quit)" ]
+}
+
+make_template() {
+  echo "wine-run.sh: preparing the Wine prefix template for $wine_version in $template" >&2
+  rm -rf "$template"
+  local log="$root/wineboot.log"
+  if ! WINEPREFIX="$template" wineboot -i >"$log" 2>&1 || ! WINEPREFIX="$template" wineserver -w; then
+    echo "wine-run.sh: wineboot failed to prepare $template; its output:" >&2
+    tail -n 40 "$log" >&2
     rm -rf "$template"
-    WINEPREFIX="$template" wineboot -i >/dev/null 2>&1 || true
-    WINEPREFIX="$template" wineserver -w || true
-    touch "$template/.ready"
+    return 1
   fi
-) 9>"$root/.lock"
+  if [ ! -f "$template/system.reg" ] || [ ! -d "$template/drive_c/windows/system32" ]; then
+    echo "wine-run.sh: wineboot left no registry or system folder in $template" >&2
+    rm -rf "$template"
+    return 1
+  fi
+  # Marked last, and only now: an interrupted preparation leaves no marker and is redone.
+  echo "$wine_version" >"$ready"
+}
+
+# Prefixes of runs that were killed (a test's timeout) and could not clean up after themselves.
+remove_stale_prefixes() {
+  local p pid start
+  for p in "$root"/run-*; do
+    [ -d "$p" ] || continue
+    if [ -f "$p/.owner" ]; then
+      read -r pid start <"$p/.owner" || continue
+      [ "$(started "$pid" || true)" = "$start" ] && continue
+    else
+      # Still being copied, or left by an older runner: only when it is old.
+      [ -n "$(find "$p" -maxdepth 0 -mmin +60)" ] || continue
+    fi
+    WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$p" 2>/dev/null || true  # another run may be removing it too
+  done
+}
+
+exec 9>"$root/.lock"
+flock -s 9
+if ! template_ready; then
+  flock -x 9
+  template_ready || make_template
+  flock -s 9
+fi
+remove_stale_prefixes
 
 name="$(basename "$exe" .exe)-$$-$RANDOM"
 prefix="$root/run-$name"
+cleanup() {
+  trap '' TERM INT HUP
+  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" wineserver -w >/dev/null 2>&1 || true
+  [ -n "${QVR_KEEP_PREFIX:-}" ] || rm -rf "$prefix"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
+trap 'exit 129' HUP
+
 rm -rf "$prefix"
-cp -a "$template" "$prefix"
+mkdir "$prefix"
+echo "$$ $(started $$)" >"$prefix/.owner"
+cp -al "$template"/. "$prefix"/
 rm -f "$prefix/.ready"
+# Break the links of everything that is not a program image: those files are written in place.
+(cd "$template" && find . -type f ! \( -iname '*.dll' -o -iname '*.exe' -o -iname '*.drv' -o -iname '*.sys' \
+  -o -iname '*.ocx' -o -iname '*.acm' -o -iname '*.cpl' -o -iname '*.nls' -o -iname '*.tlb' -o -iname '*.ds' \
+  -o -iname '*.vxd' -o -iname '*.com' -o -iname '*.msstyles' -o -iname '*.ax' -o -iname '*.mod' \) \
+  ! -name .ready -print0 | xargs -0 cp -p --parents --remove-destination -t "$prefix")
+exec 9>&-
+
 export WINEPREFIX="$prefix"
 status=0
-wine "$exe" "$@" || status=$?
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w >/dev/null 2>&1 || true
-[ -n "${QVR_KEEP_PREFIX:-}" ] || rm -rf "$prefix"
+# In the background, so that a signal ends this script (and cleans up) at once.
+if [ -n "$script" ]; then
+  bash "$script" "$@" &
+else
+  wine "$exe" "$@" &
+fi
+wait $! || status=$?
 exit $status

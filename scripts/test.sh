@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds everything and runs every test under Wine (one Xvfb display per
-# run) twice: for 32-bit Office (i686, build/) and for 64-bit Office (x86_64, build64/). The two
+# run, and one of their own for the programs that type or need another screen depth) twice: for 32-bit Office (i686, build/) and for 64-bit Office (x86_64, build64/). The two
 # run one after the other, each in its own build tree with its own Wine prefixes, so that they do
 # not compete for the cores. Last, the newcomer's path: the README's main command, exactly as the
 # README gives it, in a fresh copy of this checkout (no build tree, no Wine prefix). Every part

@@ -137,14 +137,39 @@ TEST_F(Dll, CreateInstanceGivesOneObjectWhileItLivesAndANewOneAfter) {
     b.Reset();
     bIdentity.Reset();
     EXPECT_EQ(S_FALSE, canUnload()) << "the factory is still referenced";
+    f.Reset();
+    ASSERT_EQ(S_OK, canUnload()) << "the first object was destroyed with its last reference";
+
+    // So the next one is a new object, which works.
+    f = Factory();
     ComPtr<IUnknown> c;
     ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(c.GetAddressOf())));
-    EXPECT_NE(nullptr, c.Get());
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(S_OK, c.As(&dispatch));
+    UINT count = 0;
+    EXPECT_EQ(S_OK, dispatch->GetTypeInfoCount(&count));
+    EXPECT_EQ(1u, count);
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOINTERFACE, f->CreateInstance(nullptr, IID_IStream, &none));
     EXPECT_EQ(nullptr, none);
     EXPECT_EQ(E_POINTER, f->CreateInstance(nullptr, IID_IUnknown, nullptr));
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, f->CreateInstance(c.Get(), IID_IDispatch, &none));
+}
+
+// An outer object may ask only for IUnknown; anything else is refused before an object exists.
+TEST_F(Dll, AggregationIsRefusedAndLeavesNothingAlive) {
+    ComPtr<IClassFactory> f = Factory();
+    ComPtr<IUnknown> outer;
+    ASSERT_EQ(S_OK, f->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(outer.GetAddressOf())));
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, f->CreateInstance(outer.Get(), IID_IDispatch, &none));
+    EXPECT_EQ(nullptr, none);
+    outer.Reset();
+    none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, f->CreateInstance(reinterpret_cast<IUnknown*>(f.Get()), IID_IDispatch, &none))
+        << "with no object alive";
+    EXPECT_EQ(nullptr, none);
+    f.Reset();
+    EXPECT_EQ(S_OK, canUnload()) << "no object was left alive";
 }
 
 TEST_F(Dll, AFailedFirstQueryLeavesNothingAlive) {

@@ -3,13 +3,24 @@
 # regsvr32, Excel starting and finding the add-in in the registry, the button pressed on an order
 # with an unsaved edit; then the uploader missing; then regsvr32 /u. Every result is asserted.
 #   user_story.sh <bin folder> <source folder> [32|64]
+# Run through cmake/wine-run.sh --script, it uses the fresh prefix that gives it; on its own, it
+# makes one. It runs private copies of the add-in, the uploader and the stand-in, so that taking
+# the uploader away (and a run killed meanwhile) leaves the build's own files alone.
 # The registry is read in the view of the build's bitness (`wine reg` is a 32-bit program).
 set -uo pipefail
 bin="$1"; src="$2"; view="/reg:${3:-32}"
-export WINEPREFIX="$bin/../wine/e2e-$$"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
-rm -rf "$WINEPREFIX"
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX"; mv -f "$bin/Dravenport.exe.e2e" "$bin/Dravenport.exe" 2>/dev/null || true' EXIT
+own_prefix=""
+if [ -z "${WINEPREFIX:-}" ]; then
+  export WINEPREFIX="$bin/../wine/e2e-$$"
+  own_prefix="$WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+fi
+programs="$WINEPREFIX/drive_c/e2e-programs"  # goes with the prefix
+trap 'wineserver -k >/dev/null 2>&1; rm -rf "$programs" ${own_prefix:+"$own_prefix"}' EXIT
+mkdir -p "$programs"
+cp "$bin/VORTELIXExcel.dll" "$bin/Dravenport.exe" "$bin/ExcelSim.exe" "$programs/" || { echo "FAIL copying the programs"; exit 1; }
+bin="$programs"
 fail=0
 expect() {  # expect <what> <pattern> <text>
   if grep -qF -- "$2" <<<"$3"; then echo "ok   $1"; else echo "FAIL $1: no \"$2\""; fail=1; fi
@@ -49,9 +60,8 @@ expect "source deleted" "workbook file deleted" "$out"
 expect "uploader started" "Dravenport.exe ran:" "$out"
 expect "uploader found the edit" "Spoed: vandaag leveren" "$out"
 
-mv "$bin/Dravenport.exe" "$bin/Dravenport.exe.e2e"
+rm "$bin/Dravenport.exe"
 out="$(wine "$bin/ExcelSim.exe" --registered --workbook "$order" 2>&1 | tr -d '\r')"
-mv -f "$bin/Dravenport.exe.e2e" "$bin/Dravenport.exe"
 expect "missing uploader: error shown" "dialog shown: [Error] The order upload program" "$out"
 expect "missing uploader: workbook kept open" "workbook still open" "$out"
 expect "missing uploader: Excel keeps running" "Excel still running" "$out"

@@ -4,16 +4,22 @@
 
 namespace xltest {
 
+#define PUBLISH(event)                                                                             \
+    [](qvr::TComponent& root, const std::wstring& method, const Recorder& r) {                     \
+        root.PublishMethod(method, qvr::TExcel##event##Event(r));                                  \
+    }
 #define COMPONENT_ONLY(event, kinds, ...)                                                          \
     EventRow {                                                                                     \
         #event, {__VA_ARGS__}, kinds,                                                              \
-            [](qvr::TqvrExcelAppEvents& e, const Recorder& r) { e.On##event = r; }, nullptr        \
+            [](qvr::TqvrExcelAppEvents& e, const Recorder& r) { e.On##event = r; }, nullptr,       \
+            PUBLISH(event)                                                                         \
     }
 #define BOTH(event, kinds, ...)                                                                    \
     EventRow {                                                                                     \
         #event, {__VA_ARGS__}, kinds,                                                              \
             [](qvr::TqvrExcelAppEvents& e, const Recorder& r) { e.On##event = r; },                \
-            [](qvr::TExcelApplication& a, const Recorder& r) { a.On##event = r; }                  \
+            [](qvr::TExcelApplication& a, const Recorder& r) { a.On##event = r; },                 \
+            PUBLISH(event)                                                                         \
     }
 
 // Excel's application events, row by row.
@@ -73,12 +79,12 @@ const std::vector<EventRow>& EventTable() {
 namespace {
 IID KindIID(char kind) {
     switch (kind) {
-        case 'W': return fakexl::IID_Workbook;
-        case 'N': return fakexl::DIID_Window;
-        case 'R': return fakexl::IID_Range;
-        case 'H': return fakexl::IID_Hyperlink;
-        case 'P': return fakexl::IID_PivotTable;
-        case 'C': return fakexl::IID_Chart;
+        case 'W': return officesim::xl::IID_Workbook;
+        case 'N': return officesim::xl::DIID_Window;
+        case 'R': return officesim::xl::IID_Range;
+        case 'H': return officesim::xl::IID_Hyperlink;
+        case 'P': return officesim::xl::IID_PivotTable;
+        case 'C': return officesim::xl::IID_Chart;
         default: return IID_NULL;
     }
 }
@@ -93,11 +99,11 @@ Arguments::Arguments(const std::string& kinds) {
         char kind = kinds[i];
         VARIANT v;
         VariantInit(&v);
-        fakexl::ComPtr<fakexl::Object> object;
+        Microsoft::WRL::ComPtr<officesim::AutomationObject> object;
         if (IsObject(kind)) {
             // Every object answers exactly its own kind (a plain IDispatch for D).
             IID iid = KindIID(kind);
-            object = IsEqualIID(iid, IID_NULL) ? fakexl::Object::Make() : fakexl::Object::Make({iid});
+            object = IsEqualIID(iid, IID_NULL) ? officesim::AutomationObject::Make() : officesim::AutomationObject::Make({iid});
             v.vt = VT_DISPATCH;
             v.pdispVal = object.Get();
         } else if (kind == 'B') {
@@ -107,7 +113,7 @@ Arguments::Arguments(const std::string& kinds) {
             v.vt = VT_I4;
             v.lVal = 100 + static_cast<LONG>(i);
         } else if (kind == 'T') {
-            texts.push_back(fakexl::Var::Text(L"text " + std::to_wstring(i)));
+            texts.push_back(officesim::Var::Text(L"text " + std::to_wstring(i)));
             v = texts.back();
         } else if (kind == 'X') {
             v.vt = VT_BYREF | VT_BOOL;
@@ -133,6 +139,39 @@ std::string Arguments::Mismatch(const std::string& kinds, const Log& log) const 
         if (kinds[i] == 'X' && r.number != VARIANT_FALSE) return at + "Cancel was not False on entry";
     }
     return {};
+}
+
+Microsoft::WRL::ComPtr<officesim::ExcelApplicationSim> MakeExcel(std::wstring version, bool withEvents) {
+    auto app = officesim::ExcelApplicationSim::Make<officesim::ExcelApplicationSim>(std::move(version));
+    app->offersEvents = withEvents;
+    return app;
+}
+
+namespace {
+// Not an owning reference: the application usually holds the object (cycle otherwise).
+officesim::AutomationObject::Member ApplicationMember(IDispatch* application) {
+    return [application](const officesim::AutomationCall&, VARIANT* result) {
+        result->vt = VT_DISPATCH;
+        result->pdispVal = application;
+        application->AddRef();
+        return S_OK;
+    };
+}
+}  // namespace
+
+Microsoft::WRL::ComPtr<officesim::AutomationObject> MakeWorkbook(const std::wstring& fullName, IDispatch* application) {
+    auto book = officesim::AutomationObject::Make({officesim::xl::IID_Workbook});
+    book->Property(officesim::xl::FullName, officesim::Var::Text(fullName));
+    book->On(officesim::xl::SaveCopyAs, [](const officesim::AutomationCall&, VARIANT*) { return S_OK; });
+    book->On(officesim::xl::Close, [](const officesim::AutomationCall&, VARIANT*) { return S_OK; });
+    if (application) book->On(officesim::xl::Application, ApplicationMember(application));
+    return book;
+}
+
+Microsoft::WRL::ComPtr<officesim::AutomationObject> MakeWindow(IDispatch* application) {
+    auto window = officesim::AutomationObject::Make({officesim::xl::DIID_Window});
+    if (application) window->On(officesim::xl::Application, ApplicationMember(application));
+    return window;
 }
 
 }  // namespace xltest

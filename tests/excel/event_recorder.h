@@ -2,7 +2,7 @@
 // of Excel's application events as test data, written out independently of the code under test.
 #pragma once
 
-#include "fake_excel.h"
+#include "excel_sim.h"
 #include "module/excel_events.h"
 
 #include <ostream>
@@ -62,27 +62,41 @@ struct EventRow {
     std::string kinds;  // the arguments after the sender, as Received kinds
     void (*assignComponent)(qvr::TqvrExcelAppEvents&, const Recorder&);
     void (*assignApplication)(qvr::TExcelApplication&, const Recorder&);  // null: not one of the 21
+    // Publishes a recorder as a method of `root` under `method`, of the event's handler type, for
+    // a stored configuration to bind to.
+    void (*publish)(qvr::TComponent& root, const std::wstring& method, const Recorder&);
 };
 
 inline std::ostream& operator<<(std::ostream& os, const EventRow& row) { return os << row.name; }
 
 const std::vector<EventRow>& EventTable();
 
-// Excel's _Application of a fake, as the add-in obtains it (QueryInterface).
-inline fakexl::ComPtr<ExcelApplication> AsExcel(IDispatch* app) {
-    fakexl::ComPtr<ExcelApplication> typed;
+// The stand-in's Excel, answering Version with `version`; `withEvents` false: no connection
+// point container (subscription must fail quietly).
+Microsoft::WRL::ComPtr<officesim::ExcelApplicationSim> MakeExcel(std::wstring version = L"16.0",
+                                                                 bool withEvents = true);
+// A workbook object whose calls a test reads one by one: answers _Workbook; FullName (the text
+// given), SaveCopyAs, Close and Application (not held: the application must outlive it).
+Microsoft::WRL::ComPtr<officesim::AutomationObject> MakeWorkbook(const std::wstring& fullName,
+                                                                 IDispatch* application = nullptr);
+// A window object of the same kind: answers Window; Application (not held either).
+Microsoft::WRL::ComPtr<officesim::AutomationObject> MakeWindow(IDispatch* application = nullptr);
+
+// Excel's _Application, as the add-in obtains it (QueryInterface).
+inline Microsoft::WRL::ComPtr<ExcelApplication> AsExcel(IDispatch* app) {
+    Microsoft::WRL::ComPtr<ExcelApplication> typed;
     if (app) app->QueryInterface(__uuidof(ExcelApplication), reinterpret_cast<void**>(typed.GetAddressOf()));
     return typed;
 }
 
-// Arguments for an event with the given kinds, in declaration order: a new fake object of the
+// Arguments for an event with the given kinds, in declaration order: a new automation object of the
 // right kind for objects, distinct values for the others, and a by-reference Boolean (False)
 // for Cancel, whose variable is `cancels[i]` for the i-th Cancel.
 struct Arguments {
     explicit Arguments(const std::string& kinds);
     std::vector<VARIANT> variants;  // not owning: `objects`, `texts` and `cancels` own the values
-    std::vector<fakexl::ComPtr<fakexl::Object>> objects;  // per argument (null for values)
-    std::vector<fakexl::Var> texts;
+    std::vector<Microsoft::WRL::ComPtr<officesim::AutomationObject>> objects;  // per argument (null for values)
+    std::vector<officesim::Var> texts;
     std::vector<VARIANT_BOOL> cancels;
     // Checks `log` against these arguments (type kinds, identities and values, Cancel False on
     // entry); returns a description of the first difference, or empty.

@@ -1,7 +1,7 @@
 // The Excel application object: connection, disconnection, implicit reconnection by its connect
 // kind, and the operations of Excel's object model the add-in uses.
 #include "event_recorder.h"
-#include "fake_excel.h"
+#include "excel_sim.h"
 #include "module/excel_app.h"
 #include "server/comserver.h"
 
@@ -9,14 +9,14 @@
 
 #include <functional>
 
-using fakexl::ComPtr;
-using fakexl::Var;
+using Microsoft::WRL::ComPtr;
+using officesim::Var;
 using xltest::AsExcel;
 
 namespace {
 
 TEST(ExcelApp, ConnectToSubscribesItsSink) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     qvr::TExcelApplication excel(nullptr);
     EXPECT_FALSE(excel.Connected());
     EXPECT_EQ(nullptr, excel.Owner());
@@ -29,8 +29,8 @@ TEST(ExcelApp, ConnectToSubscribesItsSink) {
 }
 
 TEST(ExcelApp, ConnectToAnotherExcelLeavesTheFirst) {
-    auto first = fakexl::Application::Make();
-    auto second = fakexl::Application::Make();
+    auto first = xltest::MakeExcel();
+    auto second = xltest::MakeExcel();
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectTo(AsExcel(first.Get()).Get());
     excel.ConnectTo(AsExcel(second.Get()).Get());
@@ -40,7 +40,7 @@ TEST(ExcelApp, ConnectToAnotherExcelLeavesTheFirst) {
 }
 
 TEST(ExcelApp, DisconnectUnsubscribesAndReleasesExcelAndTwiceIsHarmless) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectTo(AsExcel(app.Get()).Get());
     excel.Disconnect();
@@ -50,7 +50,7 @@ TEST(ExcelApp, DisconnectUnsubscribesAndReleasesExcelAndTwiceIsHarmless) {
     EXPECT_EQ(1, app->RefCount()) << "only the test holds Excel";
     excel.Disconnect();
     EXPECT_EQ(1u, app->Unadvised().size());
-    EXPECT_EQ(0, app->QuitCount()) << "AutoQuit is False by default";
+    EXPECT_EQ(0, app->quitCalls) << "AutoQuit is False by default";
     EXPECT_FALSE(excel.AutoQuit);
     EXPECT_EQ(qvr::ckRunningOrNew, excel.ConnectKind);
     EXPECT_FALSE(excel.AutoConnect);
@@ -58,20 +58,20 @@ TEST(ExcelApp, DisconnectUnsubscribesAndReleasesExcelAndTwiceIsHarmless) {
 }
 
 TEST(ExcelApp, AutoQuitQuitsExcelOnDisconnection) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     qvr::TExcelApplication excel(nullptr);
     excel.AutoQuit = true;
     excel.ConnectTo(AsExcel(app.Get()).Get());
     excel.Disconnect();
-    EXPECT_EQ(1, app->QuitCount());
+    EXPECT_EQ(1, app->quitCalls);
     EXPECT_EQ(0u, app->AdviseCount()) << "unsubscribed before quitting";
     EXPECT_EQ(1, app->RefCount());
     excel.Disconnect();
-    EXPECT_EQ(1, app->QuitCount());
+    EXPECT_EQ(1, app->quitCalls);
 }
 
 TEST(ExcelApp, DestructionDisconnects) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     LONG objects = qvr::TComServer::Instance()->ObjectCount();
     {
         qvr::TExcelApplication excel(nullptr);
@@ -83,7 +83,7 @@ TEST(ExcelApp, DestructionDisconnects) {
 }
 
 TEST(ExcelApp, SubscriptionFailureIsSilent) {
-    auto app = fakexl::Application::Make(L"16.0", false);
+    auto app = xltest::MakeExcel(L"16.0", false);
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectTo(AsExcel(app.Get()).Get());
     EXPECT_TRUE(excel.Connected());
@@ -96,11 +96,11 @@ TEST(ExcelApp, SubscriptionFailureIsSilent) {
 // Each test leaves COM's registrations as it found them.
 class Reconnection : public testing::Test {
 protected:
-    ComPtr<fakexl::Application> running = fakexl::Application::Make(L"15.0");
+    ComPtr<officesim::ExcelApplicationSim> running = xltest::MakeExcel(L"15.0");
 };
 
 TEST_F(Reconnection, UseAfterDisconnectReconnectsToTheRunningExcel) {
-    auto first = fakexl::Application::Make(L"16.0");
+    auto first = xltest::MakeExcel(L"16.0");
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectTo(AsExcel(first.Get()).Get());
     excel.Disconnect();
@@ -113,7 +113,7 @@ TEST_F(Reconnection, UseAfterDisconnectReconnectsToTheRunningExcel) {
 }
 
 TEST_F(Reconnection, RunningOrNewStartsANewExcelWhenNoneRuns) {
-    auto factory = fakexl::Application::RegisterFactory();
+    auto factory = officesim::ExcelApplicationSim::RegisterFactory();
     qvr::TExcelApplication excel(nullptr);
     EXPECT_EQ(L"16.0", excel.Version());
     ASSERT_EQ(1u, factory->created.size());
@@ -123,7 +123,7 @@ TEST_F(Reconnection, RunningOrNewStartsANewExcelWhenNoneRuns) {
 }
 
 TEST_F(Reconnection, RunningOrNewPrefersTheRunningExcel) {
-    auto factory = fakexl::Application::RegisterFactory();
+    auto factory = officesim::ExcelApplicationSim::RegisterFactory();
     running->RegisterRunning();
     qvr::TExcelApplication excel(nullptr);
     EXPECT_EQ(L"15.0", excel.Version());
@@ -132,19 +132,19 @@ TEST_F(Reconnection, RunningOrNewPrefersTheRunningExcel) {
 }
 
 TEST_F(Reconnection, NewInstanceAlwaysStartsOne) {
-    auto factory = fakexl::Application::RegisterFactory();
+    auto factory = officesim::ExcelApplicationSim::RegisterFactory();
     running->RegisterRunning();
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectKind = qvr::ckNewInstance;
     excel.Quit();
     ASSERT_EQ(1u, factory->created.size());
-    EXPECT_EQ(1, factory->created[0]->QuitCount());
-    EXPECT_EQ(0, running->QuitCount());
+    EXPECT_EQ(1, factory->created[0]->quitCalls);
+    EXPECT_EQ(0, running->quitCalls);
     running->RevokeRunning();
 }
 
 TEST_F(Reconnection, RunningInstanceRaisesWhenNoneRuns) {
-    auto factory = fakexl::Application::RegisterFactory();
+    auto factory = officesim::ExcelApplicationSim::RegisterFactory();
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectKind = qvr::ckRunningInstance;
     EXPECT_THROW(excel.Version(), qvr::EqvrError);
@@ -243,32 +243,55 @@ protected:
         app->SetActiveWindow(nullptr);
     }
     void Run() { GetParam().run(excel, workbook.Get(), window.Get()); }
-    // The object the operation calls.
-    fakexl::Object& Target() {
+    // The calls of the operation's member on the object it calls, each as flags, locale and its
+    // arguments described.
+    struct Seen {
+        WORD flags;
+        LCID lcid;
+        std::vector<std::wstring> args;
+    };
+    std::vector<Seen> TargetCalls() {
         const Operation& op = GetParam();
-        return op.onWorkbook ? *workbook.Get() : op.onWindow ? *window.Get() : *app.Get();
+        std::vector<Seen> seen;
+        if (op.onWorkbook || op.onWindow) {
+            for (const officesim::AutomationCall& c : (op.onWorkbook ? workbook : window)->CallsOf(op.id)) {
+                seen.push_back({c.flags, c.lcid, {}});
+                for (const Var& a : c.args) seen.back().args.push_back(Describe(a));
+            }
+        } else {
+            for (const officesim::ExcelCall* c : app->CallsTo(op.id)) {
+                seen.push_back({c->flags, c->lcid, {}});
+                for (const VARIANT& a : c->args) seen.back().args.push_back(Describe(a));
+            }
+        }
+        return seen;
+    }
+    void FailTarget(HRESULT hr) {
+        const Operation& op = GetParam();
+        if (op.onWorkbook || op.onWindow)
+            (op.onWorkbook ? workbook : window)->FailNext(op.id, hr);
+        else
+            app->FailNext(op.id, hr);
     }
 
-    ComPtr<fakexl::Application> app = fakexl::Application::Make(L"16.0");
-    ComPtr<fakexl::Object> workbook = fakexl::MakeWorkbook(L"C:\\data\\book.xlsx", app.Get());
-    ComPtr<fakexl::Object> window = fakexl::MakeWindow(app.Get());
+    ComPtr<officesim::ExcelApplicationSim> app = xltest::MakeExcel(L"16.0");
+    ComPtr<officesim::AutomationObject> workbook = xltest::MakeWorkbook(L"C:\\data\\book.xlsx", app.Get());
+    ComPtr<officesim::AutomationObject> window = xltest::MakeWindow(app.Get());
     qvr::TExcelApplication excel{nullptr};
 };
 
 TEST_P(Operations_, CallTheirDispatchIdWithTheirLocaleAndArguments) {
     const Operation& op = GetParam();
     Run();
-    std::vector<fakexl::Call> calls = Target().CallsOf(op.id);
+    std::vector<Seen> calls = TargetCalls();
     ASSERT_EQ(1u, calls.size());
     EXPECT_EQ(op.flags, calls[0].flags);
     EXPECT_EQ(op.lcid, calls[0].lcid);
-    std::vector<std::wstring> args;
-    for (const Var& a : calls[0].args) args.push_back(Describe(a));
-    EXPECT_EQ(op.args, args);
+    EXPECT_EQ(op.args, calls[0].args);
 }
 
 TEST_P(Operations_, RaiseTheFailureOfTheirCall) {
-    Target().FailNext(GetParam().id, E_ACCESSDENIED);
+    FailTarget(E_ACCESSDENIED);
     try {
         Run();
         ADD_FAILURE() << "no error";
@@ -282,7 +305,7 @@ INSTANTIATE_TEST_SUITE_P(ExcelApp, Operations_, testing::ValuesIn(Operations()),
                          [](const testing::TestParamInfo<Operation>& info) { return std::string(info.param.name); });
 
 TEST(ExcelAppOperations, NoActiveWindowOrWorkbookGivesNull) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectTo(AsExcel(app.Get()).Get());
     EXPECT_EQ(nullptr, excel.ActiveWindow().Get());
@@ -290,8 +313,8 @@ TEST(ExcelAppOperations, NoActiveWindowOrWorkbookGivesNull) {
 }
 
 TEST(ExcelAppOperations, AnActiveWorkbookThatIsNoWorkbookRaises) {
-    auto app = fakexl::Application::Make();
-    auto notAWorkbook = fakexl::Object::Make();
+    auto app = xltest::MakeExcel();
+    auto notAWorkbook = officesim::AutomationObject::Make();
     app->SetActiveWorkbook(notAWorkbook.Get());
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectTo(AsExcel(app.Get()).Get());
@@ -307,10 +330,10 @@ TEST(ExcelAppOperations, AnActiveWorkbookThatIsNoWorkbookRaises) {
 TEST(ExcelAppOperations, ReachTheActiveWorkbookThroughTheWindowsApplication) {
     // The hand-off command's path to the workbook: ActiveWindow, its Application late bound, that
     // application's ActiveWorkbook.
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     IDispatch* appDispatch = app.Get();
-    auto workbook = fakexl::MakeWorkbook(L"Book1", appDispatch);
-    auto window = fakexl::MakeWindow(appDispatch);
+    auto workbook = xltest::MakeWorkbook(L"Book1", appDispatch);
+    auto window = xltest::MakeWindow(appDispatch);
     app->SetActiveWorkbook(workbook.Get());
     app->SetActiveWindow(window.Get());
     qvr::TExcelApplication excel(nullptr);

@@ -2,7 +2,7 @@
 // object's three Excel relays; at the end the same through the built DLL.
 #include "addin/coclass.h"
 #include "event_recorder.h"
-#include "fake_excel.h"
+#include "excel_sim.h"
 #include "module/excel_events.h"
 #include "module/module.h"
 #include "server/addin.h"
@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-using fakexl::ComPtr;
+using Microsoft::WRL::ComPtr;
 using xltest::Arguments;
 using xltest::Log;
 using xltest::Recorder;
@@ -21,7 +21,7 @@ namespace {
 // ---- the module's binding and release --------------------------------------------------------
 
 TEST(Binding, AModuleWithoutEventComponentsSubscribesExactlyOneSink) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     {
         qvr::TqvrCOMAddInModule module(nullptr);
         module.SetHostApp(app.Get());
@@ -39,7 +39,7 @@ TEST(Binding, AModuleWithoutEventComponentsSubscribesExactlyOneSink) {
 }
 
 TEST(Binding, OnlyTheFirstExcelEventsComponentIsConnected) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     Log first, second;
     {
         qvr::TqvrCOMAddInModule module(nullptr);
@@ -64,7 +64,7 @@ TEST(Binding, OnlyTheFirstExcelEventsComponentIsConnected) {
 }
 
 TEST(Binding, ReleaseDisconnectsTheEventComponentBeforeTheExcelApplicationObject) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     DWORD excelCookie = 0, componentCookie = 0;
     {
         qvr::TqvrCOMAddInModule module(nullptr);
@@ -80,7 +80,7 @@ TEST(Binding, ReleaseDisconnectsTheEventComponentBeforeTheExcelApplicationObject
 }
 
 TEST(Binding, AnEventComponentDestroyedBeforeTheModuleIsForgotten) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     {
         qvr::TqvrCOMAddInModule module(nullptr);
         auto* events = new qvr::TqvrExcelAppEvents(&module);
@@ -94,7 +94,7 @@ TEST(Binding, AnEventComponentDestroyedBeforeTheModuleIsForgotten) {
 }
 
 TEST(Binding, ReleaseAfterTheExcelApplicationObjectWasDisconnectedStillReleasesEverything) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     {
         qvr::TqvrCOMAddInModule module(nullptr);
         new qvr::TqvrExcelAppEvents(&module);
@@ -104,7 +104,7 @@ TEST(Binding, ReleaseAfterTheExcelApplicationObjectWasDisconnectedStillReleasesE
         module.ExcelApp()->Disconnect();  // as the order hand-off command does
         EXPECT_EQ(1u, app->AdviseCount());
     }
-    EXPECT_EQ(1, app->QuitCount());
+    EXPECT_EQ(1, app->quitCalls);
     EXPECT_EQ(0u, app->AdviseCount());
     EXPECT_EQ(1, app->RefCount());
 }
@@ -139,7 +139,7 @@ protected:
         return app->Fire(id, args.variants);
     }
 
-    ComPtr<fakexl::Application> app = fakexl::Application::Make();
+    ComPtr<officesim::ExcelApplicationSim> app = xltest::MakeExcel();
     ComPtr<IDTExtensibility2> addIn;
     qvr::TqvrCOMAddInModule* module = nullptr;
     std::vector<std::wstring> errors;
@@ -213,7 +213,7 @@ TEST_F(Relays, AHandlerAssignedAfterStartupReplacesTheRelay) {
 TEST_F(Relays, AHostWithoutExcelGetsNoRelays) {
     // The module's host is not Excel: start-up binds nothing and installs nothing.
     EXPECT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
-    auto foreign = fakexl::Object::Make();
+    auto foreign = officesim::AutomationObject::Make();
     ASSERT_EQ(S_OK, addIn->OnConnection(foreign.Get(), 1, nullptr, nullptr));
     ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
     EXPECT_EQ(nullptr, qvrtest::AsAddin(addIn.Get())->COMAddInModule()->ExcelApp());
@@ -234,8 +234,8 @@ TEST(Dll, BindsExcelRelaysItsEventsAndUnsubscribesEverythingBeforeItUnloads) {
     ASSERT_NE(nullptr, getClassObject);
     ASSERT_NE(nullptr, canUnload);
 
-    auto app = fakexl::Application::Make();
-    auto workbook = fakexl::MakeWorkbook(L"Book1");
+    auto app = xltest::MakeExcel();
+    auto workbook = xltest::MakeWorkbook(L"Book1");
     {
         ComPtr<IClassFactory> factory;
         ASSERT_EQ(S_OK, getClassObject(vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory,
@@ -249,7 +249,7 @@ TEST(Dll, BindsExcelRelaysItsEventsAndUnsubscribesEverythingBeforeItUnloads) {
         ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
         EXPECT_EQ(1u, app->AdviseCount()) << "exactly one sink";
 
-        fakexl::Var wb = fakexl::Var::Object(workbook.Get());
+        officesim::Var wb = officesim::Var::Object(workbook.Get());
         VARIANT_BOOL cancel = VARIANT_FALSE;
         VARIANT byRef;
         byRef.vt = VT_BYREF | VT_BOOL;

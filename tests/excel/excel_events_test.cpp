@@ -1,7 +1,7 @@
 // Excel's application events: the sink as Excel sees it, the host-event component and its table
 // of 47 events, and the Excel application object's 21 event properties.
 #include "event_recorder.h"
-#include "fake_excel.h"
+#include "excel_sim.h"
 #include "module/excel_events.h"
 #include "module/module.h"
 #include "server/comserver.h"
@@ -10,10 +10,11 @@
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+#include <cstring>
 #include <memory>
 #include <set>
 
-using fakexl::ComPtr;
+using Microsoft::WRL::ComPtr;
 using xltest::Arguments;
 using xltest::EventRow;
 using xltest::EventTable;
@@ -22,7 +23,7 @@ using xltest::Recorder;
 
 namespace {
 
-// A module (defaults only) with one Excel events component, connected to a fake Excel.
+// A module (defaults only) with one Excel events component, connected to the stand-in's Excel.
 struct ComponentFixture {
     ComponentFixture() {
         module->SetAddInName(L"VX");
@@ -33,7 +34,7 @@ struct ComponentFixture {
         events = new qvr::TqvrExcelAppEvents(module.get());
         events->ConnectTo(app.Get());
     }
-    ComPtr<fakexl::Application> app = fakexl::Application::Make();
+    ComPtr<officesim::ExcelApplicationSim> app = xltest::MakeExcel();
     std::vector<qvr::EqvrError> errors;
     std::unique_ptr<qvr::TqvrCOMAddInModule> module = std::make_unique<qvr::TqvrCOMAddInModule>(nullptr);
     qvr::TqvrExcelAppEvents* events = nullptr;
@@ -102,16 +103,40 @@ TEST_P(EveryEvent, ReachesItsHandlerWithItsArgumentsInDeclarationOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Table, EveryEvent, testing::ValuesIn(Cases()), CaseName);
 
-TEST(EventTable, HasTheSpecificationsFortySevenEventsAndTwentyOneOnTheApplication) {
-    std::set<DISPID> ids;
-    size_t onApplication = 0;
-    for (const EventRow& row : EventTable()) {
-        ids.insert(row.ids.begin(), row.ids.end());
-        onApplication += row.assignApplication != nullptr;
+// The stored configuration names every event property "On" and the event: each binds the root's
+// published method of the event's handler type to that event's dispatch ids, and is written back.
+TEST(EventTable, EveryEventIsAStoredPropertyBoundToItsOwnDispatchIds) {
+    qvr::TqvrCOMAddInModule module(nullptr);
+    const auto& rows = EventTable();
+    std::vector<Log> logs(rows.size());
+    std::wstring form = L"object M: TqvrCOMAddInModule\r\n  object XLEvents: TqvrExcelAppEvents\r\n";
+    std::vector<std::wstring> lines;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const std::wstring event(rows[i].name, rows[i].name + std::strlen(rows[i].name));
+        rows[i].publish(module, L"XL" + event, Recorder{&logs[i]});
+        lines.push_back(L"On" + event + L" = XL" + event);
+        form += L"    " + lines.back() + L"\r\n";
     }
-    EXPECT_EQ(47u, EventTable().size());
-    EXPECT_EQ(51u, ids.size()) << "four events answer to two ids";
-    EXPECT_EQ(21u, onApplication);
+    form += L"  end\r\nend\r\n";
+    qvr::TFormReader::ReadRoot(module, qvr::ParseForm(form));
+    ASSERT_EQ(1u, module.Components().size());
+    auto* events = dynamic_cast<qvr::TqvrExcelAppEvents*>(module.Components()[0]);
+    ASSERT_NE(nullptr, events);
+
+    auto app = xltest::MakeExcel();
+    events->ConnectTo(app.Get());
+    for (const EventRow& row : rows)
+        for (DISPID id : row.ids) {
+            Arguments args(row.kinds);
+            EXPECT_EQ(std::vector<HRESULT>{S_OK}, app->Fire(id, args.variants));
+        }
+    // A property bound to the wrong event shows as one handler called too often and one never.
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(static_cast<int>(rows[i].ids.size()), logs[i].calls) << rows[i].name;
+
+    const std::wstring written = qvr::WriteForm(qvr::TFormReader::WriteRoot(module));
+    for (const std::wstring& line : lines) EXPECT_NE(std::wstring::npos, written.find(line)) << line;
+    events->Disconnect();
 }
 
 // Every dispatch id reaches its own property and no other one.
@@ -148,7 +173,7 @@ TEST(EventTable, UnknownDispatchIdsReturnSOkAndDoNothing) {
         row.assignComponent(*f.events, Recorder{&log});
         if (row.assignApplication) row.assignApplication(excel, Recorder{&log});
     }
-    ComPtr<fakexl::Object> workbook = fakexl::Object::Make({fakexl::IID_Workbook});
+    ComPtr<officesim::AutomationObject> workbook = officesim::AutomationObject::Make({officesim::xl::IID_Workbook});
     VARIANT wb;
     wb.vt = VT_DISPATCH;
     wb.pdispVal = workbook.Get();
@@ -177,7 +202,7 @@ TEST(Cancel, AWorkbookBeforeCloseHandlerChangesTheCallersVariable) {
     f.events->OnWorkbookBeforeClose = [](qvr::TObject*, ExcelWorkbook*, VARIANT_BOOL& Cancel) {
         Cancel = VARIANT_TRUE;
     };
-    ComPtr<fakexl::Object> wb = fakexl::Object::Make({fakexl::IID_Workbook});
+    ComPtr<officesim::AutomationObject> wb = officesim::AutomationObject::Make({officesim::xl::IID_Workbook});
     VARIANT_BOOL cancel = VARIANT_FALSE;
     VARIANT args[2];
     args[0].vt = VT_DISPATCH;
@@ -210,7 +235,7 @@ TEST(Cancel, ReachesTheCallerInOtherByReferenceForms) {
     VARIANT none{};
     none.vt = VT_EMPTY;
 
-    fakexl::Var inVariant = fakexl::Var::Bool(false);  // by-reference variant holding a Boolean
+    officesim::Var inVariant = officesim::Var::Bool(false);  // by-reference variant holding a Boolean
     VARIANT byRefVariant{};
     byRefVariant.vt = VT_BYREF | VT_VARIANT;
     byRefVariant.pvarVal = &inVariant;
@@ -218,7 +243,7 @@ TEST(Cancel, ReachesTheCallerInOtherByReferenceForms) {
     EXPECT_EQ(VT_BOOL, inVariant.vt);
     EXPECT_EQ(VARIANT_TRUE, inVariant.boolVal);
 
-    fakexl::Var longInVariant = fakexl::Var::Long(0);  // by-reference variant holding an integer
+    officesim::Var longInVariant = officesim::Var::Long(0);  // by-reference variant holding an integer
     byRefVariant.pvarVal = &longInVariant;
     f.app->Fire(1572, {none, byRefVariant});
     EXPECT_EQ(VT_BOOL, longInVariant.vt);
@@ -246,8 +271,8 @@ TEST(Cancel, ReachesTheCallerInOtherByReferenceForms) {
 TEST(EventErrors, AHandlerThatRaisesReachesTheErrorReportAndExcelGetsSOk) {
     ComponentFixture f;
     f.events->OnWorkbookOpen = [](qvr::TObject*, ExcelWorkbook*) { throw qvr::EqvrError(L"boom", 42); };
-    ComPtr<fakexl::Object> wb = fakexl::Object::Make({fakexl::IID_Workbook});
-    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1567, {fakexl::Var::Object(wb.Get())}));
+    ComPtr<officesim::AutomationObject> wb = officesim::AutomationObject::Make({officesim::xl::IID_Workbook});
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1567, {officesim::Var::Object(wb.Get())}));
     ASSERT_EQ(1u, f.errors.size());
     EXPECT_EQ(L"boom", f.errors[0].Message());
     EXPECT_EQ(42, f.errors[0].Code());
@@ -268,8 +293,8 @@ TEST(EventErrors, AnArgumentOfTheWrongInterfaceIsReportedAndTheHandlerNotCalled)
     ComponentFixture f;
     Log log;
     f.events->OnWorkbookActivate = Recorder{&log};
-    ComPtr<fakexl::Object> notAWorkbook = fakexl::Object::Make();  // IDispatch only
-    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1568, {fakexl::Var::Object(notAWorkbook.Get())}));
+    ComPtr<officesim::AutomationObject> notAWorkbook = officesim::AutomationObject::Make();  // IDispatch only
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1568, {officesim::Var::Object(notAWorkbook.Get())}));
     EXPECT_EQ(0, log.calls);
     ASSERT_EQ(1u, f.errors.size());
     EXPECT_EQ(E_NOINTERFACE, f.errors[0].Code());
@@ -279,18 +304,18 @@ TEST(EventErrors, AnArgumentThatIsNoObjectIsReported) {
     ComponentFixture f;
     Log log;
     f.events->OnSheetActivate = Recorder{&log};
-    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1561, {fakexl::Var::Long(7)}));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1561, {officesim::Var::Long(7)}));
     EXPECT_EQ(0, log.calls);
     ASSERT_EQ(1u, f.errors.size());
     EXPECT_EQ(DISP_E_TYPEMISMATCH, f.errors[0].Code());
 }
 
 TEST(EventErrors, TheExcelApplicationObjectsSinkAlsoReturnsSOkWhenAHandlerRaises) {
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     qvr::TExcelApplication excel(nullptr);
     excel.ConnectTo(xltest::AsExcel(app.Get()).Get());
     excel.OnSheetCalculate = [](qvr::TObject*, IDispatch*) { throw qvr::EqvrError(L"not caught by the object"); };
-    EXPECT_EQ(std::vector<HRESULT>{S_OK}, app->Fire(1563, {fakexl::Var()}));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, app->Fire(1563, {officesim::Var()}));
 }
 
 // ---- the sink ------------------------------------------------------------------------------------
@@ -298,7 +323,7 @@ TEST(EventErrors, TheExcelApplicationObjectsSinkAlsoReturnsSOkWhenAHandlerRaises
 TEST(Sink, AnswersIUnknownIDispatchAndTheEventsInterfaceWhileItHasItsComponent) {
     ComponentFixture f;
     ComPtr<IDispatch> sink = f.app->Sinks().at(0);
-    for (const IID& iid : {IID_IUnknown, IID_IDispatch, fakexl::DIID_AppEvents}) {
+    for (const IID& iid : {IID_IUnknown, IID_IDispatch, officesim::xl::DIID_AppEvents}) {
         ComPtr<IUnknown> answer;
         EXPECT_EQ(S_OK, sink->QueryInterface(iid, reinterpret_cast<void**>(answer.GetAddressOf())));
         EXPECT_EQ(static_cast<IUnknown*>(sink.Get()), answer.Get()) << "the IDispatch interface";
@@ -312,7 +337,7 @@ TEST(Sink, AnswersIUnknownIDispatchAndTheEventsInterfaceWhileItHasItsComponent) 
     f.events = nullptr;
     ComPtr<IUnknown> answer;
     EXPECT_EQ(E_NOINTERFACE,
-              sink->QueryInterface(fakexl::DIID_AppEvents, reinterpret_cast<void**>(answer.GetAddressOf())));
+              sink->QueryInterface(officesim::xl::DIID_AppEvents, reinterpret_cast<void**>(answer.GetAddressOf())));
     EXPECT_EQ(S_OK, sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(answer.GetAddressOf())));
 }
 
@@ -378,7 +403,7 @@ TEST(Sink, NamedArgumentsGoToThePositionTheirDispatchIdGives) {
         result = Result;
     };
     // Only Result (position 3) and Url (position 2) are passed, both named, Result first.
-    fakexl::Var u = fakexl::Var::Text(L"http://x/"), r = fakexl::Var::Long(2);
+    officesim::Var u = officesim::Var::Text(L"http://x/"), r = officesim::Var::Long(2);
     VARIANT rgvarg[2] = {r, u};
     DISPID names[2] = {3, 2};
     DISPPARAMS params{rgvarg, names, 2, 2};
@@ -393,8 +418,8 @@ TEST(Sink, MissingArgumentsArriveEmpty) {
     ComponentFixture f;
     Log log;
     f.events->OnSheetBeforeDoubleClick = Recorder{&log};
-    ComPtr<fakexl::Object> sheet = fakexl::Object::Make();
-    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1559, {fakexl::Var::Object(sheet.Get())}));
+    ComPtr<officesim::AutomationObject> sheet = officesim::AutomationObject::Make();
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, f.app->Fire(1559, {officesim::Var::Object(sheet.Get())}));
     ASSERT_EQ(1, log.calls);
     ASSERT_EQ(3u, log.args.size());
     EXPECT_EQ(static_cast<void*>(sheet.Get()), log.args[0].object);
@@ -425,9 +450,9 @@ TEST(Component, MustBeOwnedByAnAddInModule) {
 
 TEST(Component, UsesExcelsServerDataAndCountsItsInstances) {
     qvr::TServerData& data = qvr::ExcelApplicationServerData();
-    EXPECT_TRUE(IsEqualGUID(fakexl::CLSID_Application, data.ClassID));
-    EXPECT_TRUE(IsEqualGUID(fakexl::IID_Application, data.IntfIID));
-    EXPECT_TRUE(IsEqualGUID(fakexl::DIID_AppEvents, data.EventIID));
+    EXPECT_TRUE(IsEqualGUID(officesim::xl::CLSID_Application, data.ClassID));
+    EXPECT_TRUE(IsEqualGUID(officesim::xl::IID_Application, data.IntfIID));
+    EXPECT_TRUE(IsEqualGUID(officesim::xl::DIID_AppEvents, data.EventIID));
     EXPECT_EQ(500, data.Version);
     int before = data.InstanceCount;
     {
@@ -443,7 +468,7 @@ TEST(Component, UsesExcelsServerDataAndCountsItsInstances) {
 TEST(Component, ConnectToRaisesForAnObjectThatIsNotExcel) {
     qvr::TqvrCOMAddInModule module(nullptr);
     auto* events = new qvr::TqvrExcelAppEvents(&module);
-    ComPtr<fakexl::Object> notExcel = fakexl::Object::Make();
+    ComPtr<officesim::AutomationObject> notExcel = officesim::AutomationObject::Make();
     try {
         events->ConnectTo(notExcel.Get());
         FAIL() << "no error";
@@ -477,12 +502,12 @@ TEST(Component, DisconnectTwiceIsHarmlessAndReleasesExcel) {
 TEST(Component, AFailedSubscriptionIsSilent) {
     qvr::TqvrCOMAddInModule module(nullptr);
     auto* events = new qvr::TqvrExcelAppEvents(&module);
-    auto noEvents = fakexl::Application::Make(L"16.0", false);
+    auto noEvents = xltest::MakeExcel(L"16.0", false);
     events->ConnectTo(noEvents.Get());
     EXPECT_TRUE(events->Connected());
     EXPECT_EQ(0u, events->EventsConnection());
 
-    auto refusing = fakexl::Application::Make();
+    auto refusing = xltest::MakeExcel();
     refusing->FailNextAdvise(CONNECT_E_ADVISELIMIT);
     events->ConnectTo(refusing.Get());
     EXPECT_EQ(0u, events->EventsConnection());
@@ -510,7 +535,7 @@ TEST(Component, IsReadFromTheStoredConfigurationWithItsHandlers) {
     EXPECT_TRUE(events->OnWorkbookBeforeClose);
     EXPECT_FALSE(events->OnWorkbookOpen);
 
-    auto app = fakexl::Application::Make();
+    auto app = xltest::MakeExcel();
     events->ConnectTo(app.Get());
     Arguments args("W");
     app->Fire(1568, args.variants);

@@ -5,6 +5,7 @@
 #include "com/handles.h"
 #include "excel_session.h"
 #include "reg_support.h"
+#include "support/test_support.h"
 
 #include <wrl/client.h>
 
@@ -13,6 +14,7 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <chrono>
 #include <cstdio>
@@ -251,25 +253,66 @@ std::wstring ModulePathOf(const void* code) {
     return path;
 }
 
-// Seam for the button press from the installed add-in: here Excel (ExcelSession's ribbon,
-// RibbonHost::Press) presses "Bestelling verwerken" with an order workbook open, and the
-// hand-off is expected to start the uploader from the install folder. Until that lands, Excel's
-// part ends with the started add-in. (The Dravenport stand-in writes Dravenport.log next to
-// itself; a pressing test removes that file before the uninstall, which removes only the files
-// it installed.)
-void PressOrderButtonOnceTheRibbonIsThere(officesim::ExcelSession&) {}
+// Waits (bounded) until no process of this name runs: an uploader still running would keep its
+// file from being removed with the package.
+bool WaitUntilNotRunning(const wchar_t* exe, DWORD timeoutMs = 30000) {
+    for (DWORD waited = 0;; waited += 100) {
+        bool running = false;
+        // INVALID_HANDLE_VALUE on failure, as for FindFirstFileW.
+        qvr::unique_any<HANDLE, qvr::detail::CloseKernelHandle, -1> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof(entry);
+        if (snapshot && Process32FirstW(snapshot.get(), &entry)) {
+            do running = running || _wcsicmp(entry.szExeFile, exe) == 0;
+            while (Process32NextW(snapshot.get(), &entry));
+        }
+        if (!running) return true;
+        if (waited >= timeoutMs) return false;
+        Sleep(100);
+    }
+}
 
-// Excel starts with the add-in it found, runs it and shuts down. Returns the path of the DLL the
-// add-in object came from.
-std::wstring ExcelRunsTheAddIn(const std::wstring& progId) {
+// What the installed uploader (the stand-in) wrote next to itself, once it has written all of
+// it; empty when it did not within the wait.
+std::string UploaderLog(const std::wstring& folder, DWORD timeoutMs = 30000) {
+    for (DWORD waited = 0;; waited += 100) {
+        std::string log = Contents(folder + L"Dravenport.log");
+        if (log.find("found=") != std::string::npos && log.size() >= 2 && log.substr(log.size() - 2) == "\r\n")
+            return log;
+        if (waited >= timeoutMs) return {};
+        Sleep(100);
+    }
+}
+
+// The user's order in a folder of the user's, open in Excel when the button is pressed.
+std::wstring OrderWorkbook() { return TempFolder() + L"Bestelling installer.xlsx"; }
+std::wstring WorkCopy() {
+    wchar_t longTemp[MAX_PATH] = {};
+    GetLongPathNameW(TempFolder().c_str(), longTemp, MAX_PATH);
+    return std::wstring(longTemp) + L"VortelixExcel\\Order.xlsx";
+}
+
+// Excel starts with the add-in it found, with an order open; the user presses "Bestelling
+// verwerken", and Excel quits as the hand-off asks. Returns the path of the DLL the add-in
+// object came from.
+std::wstring ExcelRunsTheAddInAndTheButtonIsPressed(const std::wstring& progId) {
     EXPECT_EQ(kProgId, progId) << "the stand-in creates the add-in by this ProgID";
+    EXPECT_TRUE(CopyFileW((qvrtest::ProgramFolder() + L"order.xlsx").c_str(), OrderWorkbook().c_str(), FALSE))
+        << "order fixture missing";
+    DeleteFileW(WorkCopy().c_str());
     std::wstring loadedFrom;
     {
         officesim::ExcelSession excel;
+        EXPECT_NE(nullptr, excel.App().Open(OrderWorkbook()));
         EXPECT_EQ(S_OK, excel.Start(L"")) << "created by ProgID through COM";
         if (!excel.Host().AddIn()) return L"";
         loadedFrom = ModulePathOf(*reinterpret_cast<void* const*>(excel.Host().AddIn()));
-        PressOrderButtonOnceTheRibbonIsThere(excel);
+        const officesim::RibbonElement* button = excel.Ribbon().FindByLabel(L"Bestelling verwerken");
+        EXPECT_NE(nullptr, button) << "the ribbon shows the button";
+        if (button) {
+            EXPECT_EQ(S_OK, excel.Ribbon().Press(button->id));
+            EXPECT_TRUE(excel.AfterCall()) << "Excel quits after the hand-off";
+        }
         excel.Shutdown();
     }
     CoFreeUnusedLibrariesEx(0, 0);
@@ -405,10 +448,24 @@ TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
     std::vector<std::wstring> found = AddInsExcelLoadsForAllUsers();
     ASSERT_EQ(1, std::count(found.begin(), found.end(), kProgId)) << "found next to the other add-in";
     EXPECT_EQ(2u, found.size());
-    EXPECT_EQ(Upper(dll), Upper(ExcelRunsTheAddIn(kProgId)));
+    EXPECT_EQ(Upper(dll), Upper(ExcelRunsTheAddInAndTheButtonIsPressed(kProgId)));
     EXPECT_EQ(nullptr, GetModuleHandleW(dll.c_str())) << "Excel has let the DLL go";
     EXPECT_TRUE(ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"QVRStartMode").has_value())
         << "the add-in ran and keeps its start mode for the user";
+
+    // The hand-off from the installed folder: the copy in the work folder, the order deleted and
+    // the uploader installed next to the DLL started, finding the copy.
+    EXPECT_FALSE(Exists(OrderWorkbook())) << "the handed-over workbook is deleted";
+    EXPECT_TRUE(Exists(WorkCopy()));
+    const std::string uploader = UploaderLog(folder);
+    EXPECT_NE(std::string::npos, uploader.find("found=yes")) << "the installed uploader ran and found the copy:\n"
+                                                             << uploader;
+    EXPECT_TRUE(WaitUntilNotRunning(L"Dravenport.exe")) << "the uploader ends";
+    // The package removes only the files it installed.
+    DeleteFileW((folder + L"Dravenport.log").c_str());
+    DeleteFileW(OrderWorkbook().c_str());
+    DeleteFileW(WorkCopy().c_str());
+    RemoveDirectoryW((TempFolder() + L"VortelixExcel").c_str());
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
 

@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 
 using namespace regtest;
 
@@ -185,6 +186,26 @@ protected:
         return KeyExists(root, prefix + kClsidKey) && KeyExists(root, prefix + kProgId);
     }
 
+    // The class keys with their values, under the machine's classes (root HKCR, no prefix) or
+    // the current user's (HKCU, Software\Classes\).
+    static void ExpectClassKeys(HKEY root, const std::wstring& prefix) {
+        struct Value {
+            std::wstring key, name, data;
+        };
+        const Value values[] = {
+            {kClsidKey, L"", kDescription},
+            {kClsidKey + L"\\InprocServer32", L"", ServerPath()},
+            {kClsidKey + L"\\InprocServer32", L"ThreadingModel", L"Apartment"},
+            {kProgId, L"", kDescription},
+            {kProgId + L"\\Clsid", L"", kClsid},
+            {kClsidKey + L"\\ProgID", L"", kProgId},
+            {kClsidKey + L"\\Version", L"", L"1.0"},
+            {kClsidKey + L"\\TypeLib", L"", kLibid},
+        };
+        for (const Value& v : values)
+            EXPECT_EQ(v.data, ReadText(root, prefix + v.key, v.name)) << (prefix + v.key).c_str() << " " << v.name.c_str();
+    }
+
     qvr::TqvrModuleClass saved_ = nullptr;
 };
 
@@ -198,14 +219,7 @@ TEST_F(Registration, WritesTheTypeLibraryTheSevenClassKeysAndTheAllUsersExcelKey
     ASSERT_EQ(S_OK, Register());
 
     const HKEY cr = HKEY_CLASSES_ROOT;
-    EXPECT_EQ(kDescription, ReadText(cr, kClsidKey));
-    EXPECT_EQ(ServerPath(), ReadText(cr, kClsidKey + L"\\InprocServer32"));
-    EXPECT_EQ(L"Apartment", ReadText(cr, kClsidKey + L"\\InprocServer32", L"ThreadingModel"));
-    EXPECT_EQ(kDescription, ReadText(cr, kProgId));
-    EXPECT_EQ(kClsid, ReadText(cr, kProgId + L"\\Clsid"));
-    EXPECT_EQ(kProgId, ReadText(cr, kClsidKey + L"\\ProgID"));
-    EXPECT_EQ(L"1.0", ReadText(cr, kClsidKey + L"\\Version"));
-    EXPECT_EQ(kLibid, ReadText(cr, kClsidKey + L"\\TypeLib"));
+    ExpectClassKeys(cr, L"");
     EXPECT_EQ(std::vector<std::wstring>{L""}, ValueNames(cr, kClsidKey)) << "no AppID without OneNote";
 
     // The type library with the long path and its folder as help directory (win64: the library's
@@ -447,31 +461,65 @@ void ExpectRunningDialog(const qvr::DialogRequest& d) {
     EXPECT_EQ((std::vector<std::wstring>{L"Cancel", L"&Retry", L"&Ignore"}), d.buttons);
 }
 
-TEST_F(RunningInstances, IgnoreProceeds) {
-    RunningExcel excel;
-    ScriptedDialogs dialogs({kIgnore});
-    ASSERT_EQ(S_OK, Register());
-    ASSERT_EQ(1u, dialogs.dialogs.size());
-    ExpectRunningDialog(dialogs.dialogs[0]);
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey));
-}
+// The check ends with registration going ahead: the cases of who answers the dialog, and how.
+enum class AlertsHandler { None, HandlesTheFirstCheck, ClearsDisplayAlerts };
+struct ProceedCase {
+    const char* name;
+    bool running;        // Excel runs when registration starts
+    bool displayAlerts;  // the module's setting (the add-in's own is False)
+    AlertsHandler handler;
+    std::deque<int> answers;  // the dialog's answers, the last one repeating
+    bool quitAtDialog;        // Excel quits while the dialog is shown
+    size_t dialogs;           // running-instance dialogs shown
+    std::vector<uint16_t> handlerSaw;  // the running hosts each call of the handler saw
+};
+void PrintTo(const ProceedCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_F(RunningInstances, RetryWithExcelStillRunningAsksAgain) {
-    RunningExcel excel;
-    ScriptedDialogs dialogs({kRetry, kRetry, kIgnore});
+class RunningInstancesProceed : public RunningInstances, public testing::WithParamInterface<ProceedCase> {};
+
+TEST_P(RunningInstancesProceed, RegistrationWritesTheAddInKey) {
+    const ProceedCase& c = GetParam();
+    std::optional<RunningExcel> excel;
+    if (c.running) excel.emplace();
+    std::vector<uint16_t> calls;
+    g_configure = [&](qvr::TqvrCOMAddInModule& m) {
+        m.DisplayAlerts = c.displayAlerts;
+        if (c.handler == AlertsHandler::HandlesTheFirstCheck)
+            m.OnBeforeDisplayAlerts = [&](qvr::TObject*, qvr::TqvrHostAppSet hosts, bool& handled) {
+                calls.push_back(hosts.bits);
+                if (calls.size() == 1) handled = true;  // checks again without a dialog
+            };
+        if (c.handler == AlertsHandler::ClearsDisplayAlerts)
+            m.OnBeforeDisplayAlerts = [&](qvr::TObject*, qvr::TqvrHostAppSet hosts, bool&) {
+                calls.push_back(hosts.bits);
+                m.DisplayAlerts = false;
+            };
+    };
+    ScriptedDialogs dialogs(c.answers, [&] {
+        if (c.quitAtDialog && excel) excel->Quit();
+    });
     ASSERT_EQ(S_OK, Register());
-    ASSERT_EQ(3u, dialogs.dialogs.size());
+    EXPECT_EQ(c.dialogs, dialogs.dialogs.size());
     for (const auto& d : dialogs.dialogs) ExpectRunningDialog(d);
+    EXPECT_EQ(c.handlerSaw, calls);
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey));
 }
 
-TEST_F(RunningInstances, RetryAfterExcelQuitProceeds) {
-    RunningExcel excel;
-    ScriptedDialogs dialogs({kRetry}, [&] { excel.Quit(); });
-    ASSERT_EQ(S_OK, Register());
-    EXPECT_EQ(1u, dialogs.dialogs.size());
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunningInstancesProceed,
+    testing::Values(
+        ProceedCase{"IgnoreProceeds", true, true, AlertsHandler::None, {kIgnore}, false, 1, {}},
+        ProceedCase{"RetryWithExcelStillRunningAsksAgain", true, true, AlertsHandler::None, {kRetry, kRetry, kIgnore},
+                    false, 3, {}},
+        ProceedCase{"RetryAfterExcelQuitProceeds", true, true, AlertsHandler::None, {kRetry}, true, 1, {}},
+        // A dialog here would be answered Cancel, and registration would fail.
+        ProceedCase{"NothingRunningShowsNothing", false, true, AlertsHandler::None, {kCancel}, false, 0, {}},
+        ProceedCase{"WithoutDisplayAlertsNothingIsChecked", true, false, AlertsHandler::None, {kCancel}, false, 0, {}},
+        ProceedCase{"HandlerSeesTheRunningHostsAndHandledSkipsTheDialog", true, true,
+                    AlertsHandler::HandlesTheFirstCheck, {kIgnore}, false, 1, {1, 1}},
+        ProceedCase{"HandlerThatClearsDisplayAlertsEndsTheCheck", true, true, AlertsHandler::ClearsDisplayAlerts,
+                    {kCancel}, false, 0, {1}}),
+    [](const testing::TestParamInfo<ProceedCase>& info) { return std::string(info.param.name); });
 
 struct CancelCase {
     const char* name;
@@ -516,48 +564,6 @@ TEST_P(RunningInstancesCancel, UnregistrationLeavesAllButTheTypeLibrary) {
 INSTANTIATE_TEST_SUITE_P(Table, RunningInstancesCancel,
                          testing::Values(CancelCase{"Cancel", kCancel}, CancelCase{"Closed", 0}),
                          [](const testing::TestParamInfo<CancelCase>& info) { return std::string(info.param.name); });
-
-TEST_F(RunningInstances, NothingRunningShowsNothing) {
-    qvrtest::DialogRecorder recorder(kCancel);
-    ASSERT_EQ(S_OK, Register());
-    EXPECT_TRUE(recorder.dialogs.empty());
-}
-
-TEST_F(RunningInstances, WithoutDisplayAlertsNothingIsChecked) {
-    g_configure = nullptr;  // the add-in's own setting: DisplayAlerts False
-    RunningExcel excel;
-    qvrtest::DialogRecorder recorder(kCancel);
-    ASSERT_EQ(S_OK, Register());
-    EXPECT_TRUE(recorder.dialogs.empty());
-}
-
-TEST_F(RunningInstances, HandlerSeesTheRunningHostsAndHandledSkipsTheDialog) {
-    RunningExcel excel;
-    std::vector<uint16_t> calls;
-    g_configure = [&](qvr::TqvrCOMAddInModule& m) {
-        m.DisplayAlerts = true;
-        m.OnBeforeDisplayAlerts = [&](qvr::TObject*, qvr::TqvrHostAppSet hosts, bool& handled) {
-            calls.push_back(hosts.bits);
-            if (calls.size() == 1) handled = true;  // checks again without a dialog
-        };
-    };
-    ScriptedDialogs dialogs({kIgnore});
-    ASSERT_EQ(S_OK, Register());
-    EXPECT_EQ((std::vector<uint16_t>{1, 1}), calls);
-    EXPECT_EQ(1u, dialogs.dialogs.size());
-}
-
-TEST_F(RunningInstances, HandlerThatClearsDisplayAlertsEndsTheCheck) {
-    RunningExcel excel;
-    g_configure = [](qvr::TqvrCOMAddInModule& m) {
-        m.DisplayAlerts = true;
-        m.OnBeforeDisplayAlerts = [&m](qvr::TObject*, qvr::TqvrHostAppSet, bool&) { m.DisplayAlerts = false; };
-    };
-    qvrtest::DialogRecorder recorder(kCancel);
-    ASSERT_EQ(S_OK, Register());
-    EXPECT_TRUE(recorder.dialogs.empty());
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey));
-}
 
 TEST_F(RunningInstances, AnInstalledHostWhoseProgIdDoesNotResolveFailsTheCall) {
     UninstallExcel();
@@ -943,24 +949,12 @@ INSTANTIATE_TEST_SUITE_P(
                     SwitchCase{L"/regserverperuser", false} /* the program's own name */,
                     SwitchCase{L"setup.exe \"/regserverperuser x\"", false}, SwitchCase{L"", false}));
 
-TEST(PerUserRegistrationSetting, ComesFromThisProgramsCommandLine) {
-    qvr::SetPerUserRegistration(qvr::CommandLineAsksPerUser(GetCommandLineW()));
-    EXPECT_FALSE(qvr::PerUserRegistration()) << "this test program is started without the switch";
-}
-
 TEST_F(Registration, PerUserMovesTheClassKeysToTheCurrentUserOnly) {
     InstallExcel();
     qvr::SetPerUserRegistration(true);
     ASSERT_EQ(S_OK, Register());
     const HKEY cu = HKEY_CURRENT_USER;
-    EXPECT_EQ(kDescription, ReadText(cu, kUserClasses + kClsidKey));
-    EXPECT_EQ(ServerPath(), ReadText(cu, kUserClasses + kClsidKey + L"\\InprocServer32"));
-    EXPECT_EQ(L"Apartment", ReadText(cu, kUserClasses + kClsidKey + L"\\InprocServer32", L"ThreadingModel"));
-    EXPECT_EQ(kDescription, ReadText(cu, kUserClasses + kProgId));
-    EXPECT_EQ(kClsid, ReadText(cu, kUserClasses + kProgId + L"\\Clsid"));
-    EXPECT_EQ(kProgId, ReadText(cu, kUserClasses + kClsidKey + L"\\ProgID"));
-    EXPECT_EQ(L"1.0", ReadText(cu, kUserClasses + kClsidKey + L"\\Version"));
-    EXPECT_EQ(kLibid, ReadText(cu, kUserClasses + kClsidKey + L"\\TypeLib"));
+    ExpectClassKeys(cu, kUserClasses);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClsidKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kProgId));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey)) << "the Office add-in keys are not affected";

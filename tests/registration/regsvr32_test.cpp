@@ -185,37 +185,78 @@ protected:
     }
 };
 
-TEST_F(Regsvr32Test, WritesExactlyTheListedKeysExcelLoadsItAndUnregistrationRemovesEveryTrace) {
+// Where the DLL is registered from: the build's folder, or a folder with a blank in its name,
+// where COM gets the short form of the path and the type library the long one.
+struct FolderCase {
+    const char* name;
+    const wchar_t* folder;  // under %TEMP%; null: the built DLL where it is
+};
+void PrintTo(const FolderCase& c, std::ostream* os) { *os << c.name; }
+
+class Regsvr32Folder : public Regsvr32Test, public testing::WithParamInterface<FolderCase> {
+protected:
+    void SetUp() override {
+        Regsvr32Test::SetUp();
+        if (!GetParam().folder) {
+            dll_ = kAddInDll;
+            return;
+        }
+        wchar_t temp[MAX_PATH], longTemp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        GetLongPathNameW(temp, longTemp, MAX_PATH);
+        folder_ = std::wstring(longTemp) + GetParam().folder + L"\\";
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        dll_ = folder_ + L"VORTELIXExcel.dll";
+        ASSERT_TRUE(CopyFileW(kAddInDll.c_str(), dll_.c_str(), FALSE));
+    }
+    void TearDown() override {
+        Regsvr32Test::TearDown();
+        if (folder_.empty()) return;
+        DeleteFileW(dll_.c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+    std::wstring folder_, dll_;
+};
+
+TEST_P(Regsvr32Folder, WritesExactlyTheListedKeysExcelLoadsItAndUnregistrationRemovesEveryTrace) {
+    const std::wstring inproc = InprocPath(dll_);
+    ASSERT_FALSE(inproc.empty());
+    EXPECT_EQ(std::wstring::npos, inproc.find(L' ')) << "COM gets a path without blanks: " << inproc.c_str();
     InstallExcel();
     Snapshot before = TakeSnapshot();
 
-    ASSERT_EQ(0u, Regsvr32(L"/s", kAddInDll));
+    ASSERT_EQ(0u, Regsvr32(L"/s", dll_));
     Snapshot registered = TakeSnapshot();
     std::set<std::wstring> changes = LogicalChanges(before, registered);
     std::set<std::wstring> typeLib = TakeTypeLibrary(changes);
-    std::set<std::wstring> expected =
-        Union(ClassKeyLines(L"HKLM\\Software\\Classes", InprocPath(kAddInDll)), ExcelAddInKeyLines());
+    std::set<std::wstring> expected = Union(ClassKeyLines(L"HKLM\\Software\\Classes", inproc), ExcelAddInKeyLines());
     EXPECT_EQ(Lines(expected), Lines(changes)) << "the class keys and the all-users Excel key, nothing else";
-    ExpectTypeLibrary(typeLib, kAddInDll);
+    ExpectTypeLibrary(typeLib, dll_);
 
-    ASSERT_EQ(0u, Regsvr32(L"/s", kAddInDll));
+    ASSERT_EQ(0u, Regsvr32(L"/s", dll_));
     EXPECT_EQ(L"", Lines(LogicalChanges(registered, TakeSnapshot()))) << "registering again changes nothing";
 
-    // Excel finds and loads it; the running add-in keeps its start mode under the current user.
-    EXPECT_EQ(Upper(kAddInDll), Upper(ExcelLoadsTheAddIn()));
+    // Excel finds and loads it (COM through the path it was given); the running add-in keeps its
+    // start mode under the current user.
+    EXPECT_EQ(Upper(dll_), Upper(ExcelLoadsTheAddIn()));
     EXPECT_TRUE(ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"QVRStartMode").has_value());
 
-    ASSERT_EQ(0u, Regsvr32(L"/u /s", kAddInDll));
+    ASSERT_EQ(0u, Regsvr32(L"/u /s", dll_));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kExcelAddInKey));
     changes = LogicalChanges(before, TakeSnapshot());
     TakeEmptyParentsOfTheUserAddInKey(changes);
     EXPECT_EQ(L"", Lines(changes)) << "nothing of the add-in remains";
 
-    ASSERT_EQ(0u, Regsvr32(L"/u /s", kAddInDll)) << "unregistering twice succeeds";
+    ASSERT_EQ(0u, Regsvr32(L"/u /s", dll_)) << "unregistering twice succeeds";
     changes = LogicalChanges(before, TakeSnapshot());
     TakeEmptyParentsOfTheUserAddInKey(changes);
     EXPECT_EQ(L"", Lines(changes));
 }
+
+INSTANTIATE_TEST_SUITE_P(Folders, Regsvr32Folder,
+                         testing::Values(FolderCase{"BuiltFolder", nullptr},
+                                         FolderCase{"FolderWithABlank", L"VORTELIX Add In"}),
+                         [](const testing::TestParamInfo<FolderCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Regsvr32Test, WithoutExcelOnlyTheTypeLibraryAndTheClassKeysAreWritten) {
     Snapshot before = TakeSnapshot();
@@ -225,38 +266,6 @@ TEST_F(Regsvr32Test, WithoutExcelOnlyTheTypeLibraryAndTheClassKeysAreWritten) {
     EXPECT_EQ(Lines(ClassKeyLines(L"HKLM\\Software\\Classes", InprocPath(kAddInDll))), Lines(changes));
     ASSERT_EQ(0u, Regsvr32(L"/u /s", kAddInDll));
     EXPECT_EQ(L"", Lines(LogicalChanges(before, TakeSnapshot())));
-}
-
-TEST_F(Regsvr32Test, BlankInThePathGivesComTheShortPathAndTheTypeLibraryTheLongOne) {
-    wchar_t temp[MAX_PATH], longTemp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    GetLongPathNameW(temp, longTemp, MAX_PATH);
-    std::wstring folder = std::wstring(longTemp) + L"VORTELIX Add In\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    std::wstring dll = folder + L"VORTELIXExcel.dll";
-    ASSERT_TRUE(CopyFileW(kAddInDll.c_str(), dll.c_str(), FALSE));
-    std::wstring shortPath = InprocPath(dll);
-    ASSERT_FALSE(shortPath.empty());
-    EXPECT_EQ(std::wstring::npos, shortPath.find(L' ')) << shortPath.c_str();
-
-    InstallExcel();
-    Snapshot before = TakeSnapshot();
-    ASSERT_EQ(0u, Regsvr32(L"/s", dll));
-    std::set<std::wstring> changes = LogicalChanges(before, TakeSnapshot());
-    std::set<std::wstring> typeLib = TakeTypeLibrary(changes);
-    EXPECT_EQ(Lines(Union(ClassKeyLines(L"HKLM\\Software\\Classes", shortPath), ExcelAddInKeyLines())), Lines(changes));
-    ExpectTypeLibrary(typeLib, dll);
-    EXPECT_EQ(shortPath, ReadText(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\InprocServer32"));
-
-    // COM loads the add-in through the short path.
-    EXPECT_EQ(Upper(dll), Upper(ExcelLoadsTheAddIn()));
-
-    ASSERT_EQ(0u, Regsvr32(L"/u /s", dll));
-    changes = LogicalChanges(before, TakeSnapshot());
-    TakeEmptyParentsOfTheUserAddInKey(changes);
-    EXPECT_EQ(L"", Lines(changes));
-    DeleteFileW(dll.c_str());
-    RemoveDirectoryW(folder.c_str());
 }
 
 TEST_F(Regsvr32Test, PerUserSwitchesPutTheClassKeysUnderTheCurrentUser) {

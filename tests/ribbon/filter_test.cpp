@@ -9,24 +9,6 @@ using ribbontest::RibbonFixture;
 
 namespace {
 
-TEST(RibbonTypes, EnumerationOrdinalsAreTheStoredCodes) {
-    EXPECT_EQ(0, rctCommand);
-    EXPECT_EQ(1, rctTab);
-    EXPECT_EQ(4, rctGroup);
-    EXPECT_EQ(7, rctButton);
-    EXPECT_EQ(18, rctDialogBoxLauncher);
-    EXPECT_EQ(19, rctItem);
-    EXPECT_EQ(21, rctBackstageView);
-    EXPECT_EQ(49, rctBackstageItem);
-    EXPECT_EQ(0, rcptVisible);
-    EXPECT_EQ(12, rcptText);
-    EXPECT_EQ(24, rcptItemGlyph);
-    EXPECT_EQ(29, rcptGroupStyle);
-    EXPECT_EQ(23, msrOutlookExplorer);
-    EXPECT_EQ(6, msrInforPathFiller2010);
-    EXPECT_EQ(11, msrOneNote);
-}
-
 TEST(RibbonTypes, SetsAreStoredByTheirExactMemberNames) {
     TqvrRibbons all(0x00FFFFFF);
     auto names = RibbonsNames(all);

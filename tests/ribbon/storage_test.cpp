@@ -100,17 +100,6 @@ TEST(AddInConfiguration, HoldsExactlyTheTabGroupAndButton) {
     EXPECT_EQ(button, m->FindRibbonControl(kButtonId));
 }
 
-TEST(AddInConfiguration, TheButtonsAttributeListIsTheWorkedOne) {
-    auto m = LoadAddInModule();
-    auto* button = m->FindRibbonControl(kButtonId);
-    ASSERT_NE(nullptr, button);
-    std::vector<std::wstring> names = AsRibbonComponent(button)->GetXmlAttributes(0).Names();
-    EXPECT_EQ((std::vector<std::wstring>{L"id", L"getImage", L"getKeytip", L"getLabel", L"getSupertip", L"getScreentip",
-                                         L"getShowLabel", L"getShowImage", L"getEnabled", L"onAction",
-                                         L"getDescription", L"getSize", L"getVisible"}),
-              names);
-}
-
 TEST(AddInConfiguration, TheButtonsClickRunsTheHandOffCommandThroughTheModule) {
     auto m = LoadAddInModule();
     auto* button = static_cast<TqvrRibbonButton*>(m->FindRibbonControl(kButtonId));

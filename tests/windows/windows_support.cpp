@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace qvrtest {
 
 void PumpMessages() {
@@ -18,13 +20,16 @@ void PumpMessages() {
     }
 }
 
-void PumpMessagesFor(DWORD milliseconds) {
-    const ULONGLONG end = GetTickCount64() + milliseconds;
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
     for (;;) {
         PumpMessages();
+        if (done()) return true;
         const ULONGLONG now = GetTickCount64();
-        if (now >= end) break;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        if (now >= end) return false;
+        // Woken by any message; at the latest every 10 ms, for what arrives without one.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 10)),
+                                  QS_ALLINPUT);
     }
 }
 
@@ -89,8 +94,14 @@ HostWindow::~HostWindow() {
 void HostWindow::TakeFocus() {
     SetForegroundWindow(hwnd_);
     SetFocus(hwnd_);
-    PumpMessagesFor(50);
+    PumpMessagesUntil([this] { return GetForegroundWindow() == hwnd_ && GetFocus() == hwnd_; });
     EXPECT_EQ(hwnd_, GetFocus()) << "the host window did not get the keyboard focus";
+}
+
+size_t HostWindow::KeyUps() const {
+    size_t ups = 0;
+    for (const Key& k : keys) ups += k.message == WM_KEYUP || k.message == WM_SYSKEYUP;
+    return ups;
 }
 
 LRESULT CALLBACK HostWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -100,7 +111,8 @@ LRESULT CALLBACK HostWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPa
     return DefWindowProcW(hwnd, msg, wParam, lParam);
 }
 
-void Type(const std::vector<Stroke>& strokes, bool deliver) {
+void Type(HostWindow& to, const std::vector<Stroke>& strokes, bool deliver) {
+    const size_t ups = to.KeyUps() + std::count_if(strokes.begin(), strokes.end(), [](const Stroke& s) { return s.up; });
     std::vector<INPUT> inputs;
     for (const Stroke& s : strokes) {
         INPUT in{};
@@ -112,7 +124,10 @@ void Type(const std::vector<Stroke>& strokes, bool deliver) {
         inputs.push_back(in);
     }
     EXPECT_EQ(inputs.size(), SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)));
-    if (deliver) PumpMessagesFor(150);
+    if (deliver) {
+        EXPECT_TRUE(PumpMessagesUntil([&] { return to.KeyUps() >= ups; }))
+            << "not every key typed reached the window within 5 s: " << to.KeyUps() << " of " << ups << " key-ups";
+    }
 }
 
 // ---- StartedAddIn ----

@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ namespace qvrtest {
 // Office's message loop: dispatches everything queued for this thread.
 void PumpMessages();
 // The same for a while, for input that Windows delivers through its own queue.
-void PumpMessagesFor(DWORD milliseconds);
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 
 // Office's ribbon object: counts Invalidate and answers it with `invalidateResult`; any other call
 // is a test failure.
@@ -56,6 +57,9 @@ public:
     // Makes it the foreground window with the keyboard focus, so that typed keys come here.
     void TakeFocus();
     std::vector<Key> keys;
+    // The key-ups among `keys`: no handler keeps a key-up from the host, so they tell how much
+    // of what was typed has arrived.
+    size_t KeyUps() const;
 
 private:
     static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
@@ -67,8 +71,9 @@ struct Stroke {
     WORD virtualKey;
     bool up = false;
 };
-// Office's loop then takes them, unless `deliver` is false.
-void Type(const std::vector<Stroke>& strokes, bool deliver = true);
+// Office's loop then takes them until every key-up has reached `to` (bounded), unless `deliver`
+// is false.
+void Type(HostWindow& to, const std::vector<Stroke>& strokes, bool deliver = true);
 
 // The add-in created, connected and started the way Office does it, with the ribbon object it
 // holds and the host version start-up sees.

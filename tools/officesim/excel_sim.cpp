@@ -1,6 +1,7 @@
 #include "excel_sim.h"
 
 #include <cwctype>
+#include <utility>
 
 namespace officesim {
 
@@ -169,7 +170,7 @@ HRESULT STDMETHODCALLTYPE WindowSim::Invoke(DISPID id, REFIID, LCID lcid, WORD f
 ExcelApplicationSim::ExcelApplicationSim(std::wstring version)
     : version_(std::move(version)), window_(new WindowSim(*this)) {}
 
-ExcelApplicationSim::~ExcelApplicationSim() = default;
+ExcelApplicationSim::~ExcelApplicationSim() { RevokeRunning(); }
 
 void ExcelApplicationSim::Record(const wchar_t* object, DISPID id, LCID lcid, WORD flags, const DISPPARAMS* params) {
     ExcelCall call{object, id, lcid, flags, {}};
@@ -234,6 +235,7 @@ void ExcelApplicationSim::WorkbookClosed(WorkbookSim*) {}
 HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
                                                       VARIANT* result, EXCEPINFO* excep, UINT*) {
     Record(L"Application", id, lcid, flags, params);
+    if (HRESULT hr; Scripted(id, lcid, flags, params, result, hr)) return hr;
     switch (id) {
         case xl::Version:
             return ReturnText(result, version_);
@@ -245,6 +247,8 @@ HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lc
         case xl::ActiveWorkbook:
             if (failures.activeWorkbook.Fails()) return failures.activeWorkbook.Raise(excep);
             return ReturnDispatch(result, failures.noActiveWorkbook ? nullptr : ActiveWorkbook());
+        case xl::Workbooks:
+            return ReturnDispatch(result, AutomationObject::Make({xl::IID_Workbooks}).Get());
         case xl::Quit:
             if (failures.quit.Fails()) return failures.quit.Raise(excep);
             ++quitCalls;
@@ -257,6 +261,94 @@ HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lc
         default:
             return DISP_E_MEMBERNOTFOUND;
     }
+}
+
+// ---- application: what tests script, events, registration with COM ----
+
+bool ExcelApplicationSim::Scripted(DISPID id, LCID lcid, WORD flags, const DISPPARAMS* params, VARIANT* result,
+                                   HRESULT& hr) {
+    if (auto failure = scriptedFailures_.find(id); failure != scriptedFailures_.end()) {
+        hr = failure->second;
+        scriptedFailures_.erase(failure);
+        return true;
+    }
+    auto member = scripted_.find(id);
+    if (member == scripted_.end()) return false;
+    AutomationCall call{id, flags, lcid, {}};
+    for (UINT i = 0; params && i < params->cArgs; ++i) call.args.emplace_back(*Arg(params, i));
+    Var ignored;
+    if (result) VariantInit(result);
+    hr = member->second(call, result ? result : &ignored);
+    return true;
+}
+
+void ExcelApplicationSim::Property(DISPID id, const Var& value) {
+    On(id, [value](const AutomationCall&, VARIANT* result) { return VariantCopy(result, const_cast<Var*>(&value)); });
+}
+
+void ExcelApplicationSim::SetActiveWindow(IDispatch* window) {
+    if (!window) {
+        scripted_.erase(xl::ActiveWindow);
+        return;
+    }
+    Property(xl::ActiveWindow, Var::Object(window));
+}
+
+void ExcelApplicationSim::SetActiveWorkbook(IDispatch* workbook) {
+    if (!workbook) {
+        scripted_.erase(xl::ActiveWorkbook);
+        return;
+    }
+    Property(xl::ActiveWorkbook, Var::Object(workbook));
+}
+
+void* ExcelApplicationSim::QueryExtra(REFIID riid) {
+    if (offersEvents && IsEqualIID(riid, IID_IConnectionPointContainer)) return events_.Container();
+    return nullptr;
+}
+
+void ExcelApplicationSim::RegisterRunning() {
+    if (rotCookie_) return;
+    if (FAILED(RegisterActiveObject(static_cast<IUnknown*>(this), xl::CLSID_Application, ACTIVEOBJECT_STRONG,
+                                    &rotCookie_)))
+        rotCookie_ = 0;
+}
+
+void ExcelApplicationSim::RevokeRunning() {
+    if (rotCookie_) RevokeActiveObject(std::exchange(rotCookie_, 0), nullptr);
+}
+
+class ExcelApplicationSim::Factory::ClassObject final : public SimObject<IClassFactory> {
+public:
+    explicit ClassObject(Factory& owner) : owner_(&owner) {}
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (outer) return CLASS_E_NOAGGREGATION;
+        if (!owner_) return E_UNEXPECTED;
+        auto app = Make<ExcelApplicationSim>();
+        owner_->created.push_back(app);
+        return app->QueryInterface(riid, ppv);
+    }
+    HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+    void Orphan() { owner_ = nullptr; }
+
+private:
+    Factory* owner_;
+};
+
+std::shared_ptr<ExcelApplicationSim::Factory> ExcelApplicationSim::RegisterFactory() {
+    std::shared_ptr<Factory> factory(new Factory);
+    factory->classObject_ = SimObject<IClassFactory>::Make<Factory::ClassObject>(*factory);
+    if (FAILED(CoRegisterClassObject(xl::CLSID_Application, factory->classObject_.Get(), CLSCTX_LOCAL_SERVER,
+                                     REGCLS_MULTIPLEUSE, &factory->cookie_)))
+        factory->cookie_ = 0;
+    return factory;
+}
+
+ExcelApplicationSim::Factory::~Factory() {
+    if (cookie_) CoRevokeClassObject(cookie_);
+    if (classObject_) static_cast<ClassObject*>(classObject_.Get())->Orphan();
 }
 
 }  // namespace officesim

@@ -5,8 +5,10 @@
 // to fail.
 #pragma once
 
+#include "automation.h"
 #include "com/handles.h"
 #include "com/office.h"
+#include "excel_app_events.h"
 #include "sim_object.h"
 #include "xlsx.h"
 
@@ -35,6 +37,19 @@ inline constexpr DISPID SaveCopyAs = 175;
 inline constexpr DISPID FileFormat = 0x120;
 inline constexpr DISPID ReadOnly = 0x128;
 inline constexpr DISPID Hwnd = 1950;
+
+// Excel's class and interface ids (office-interfaces.md section 2.1), for the objects of Excel's
+// object model that tests make with AutomationObject.
+inline constexpr CLSID CLSID_Application = qvr::office::CLSID_ExcelApplication;
+inline constexpr IID IID_Application = {0x000208D5, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID DIID_AppEvents = qvr::office::DIID_AppEvents;
+inline constexpr IID IID_Workbook = qvr::office::IID_ExcelWorkbook;
+inline constexpr IID IID_Workbooks = {0x000208DB, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID DIID_Window = qvr::office::DIID_ExcelWindow;
+inline constexpr IID IID_Range = {0x00020846, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_Hyperlink = {0x00024431, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_PivotTable = {0x00020872, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+inline constexpr IID IID_Chart = {0x000208D6, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 }  // namespace xl
 
 // Excel's file formats (XlFileFormat) as FileFormat answers them.
@@ -175,11 +190,66 @@ public:
     void WorkbookClosed(WorkbookSim* book);
     WindowSim* Window() const { return window_.Get(); }
 
+    // ---- what tests script ----
+    // A member that answers before the stand-in's own, by dispatch id.
+    void On(DISPID id, AutomationObject::Member member) { scripted_[id] = std::move(member); }
+    void Property(DISPID id, const Var& value);
+    // The next call of `id` fails with `hr`.
+    void FailNext(DISPID id, HRESULT hr) { scriptedFailures_[id] = hr; }
+    // What ActiveWindow and ActiveWorkbook answer instead of the stand-in's own (null: the
+    // stand-in's own again).
+    void SetActiveWindow(IDispatch* window);
+    void SetActiveWorkbook(IDispatch* workbook);
+
+    // ---- Excel's application events ----
+    // False: no connection point container, as an Excel whose events cannot be subscribed.
+    bool offersEvents = true;
+    ExcelAppEventsPoint& Events() { return events_; }
+    size_t AdviseCount() const { return events_.AdviseCount(); }
+    size_t TotalAdvises() const { return events_.TotalAdvises(); }
+    const std::vector<DWORD>& Unadvised() const { return events_.Unadvised(); }
+    std::vector<Microsoft::WRL::ComPtr<IDispatch>> Sinks() const { return events_.Sinks(); }
+    void FailNextAdvise(HRESULT hr) { events_.FailNextAdvise(hr); }
+    std::vector<HRESULT> Fire(DISPID id, const std::vector<VARIANT>& args = {}, size_t namedCount = 0) {
+        return events_.Fire(id, args, namedCount);
+    }
+
+    // ---- registration with COM ----
+    // As the running Excel in the running object table, until revoked or destroyed.
+    void RegisterRunning();
+    void RevokeRunning();
+    // A class factory for Excel's class, registered for this process while the returned object
+    // lives; every instance it creates is a new ExcelApplicationSim, kept in `created`.
+    class Factory;
+    static std::shared_ptr<Factory> RegisterFactory();
+
+protected:
+    void* QueryExtra(REFIID riid) override;
+
 private:
+    // A scripted member or failure of `id`: true, with its result in `hr`.
+    bool Scripted(DISPID id, LCID lcid, WORD flags, const DISPPARAMS* params, VARIANT* result, HRESULT& hr);
+
     std::wstring version_;
     std::vector<Microsoft::WRL::ComPtr<WorkbookSim>> books_;
     Microsoft::WRL::ComPtr<WindowSim> window_;
     std::vector<ExcelCall> calls_;
+    std::map<DISPID, AutomationObject::Member> scripted_;
+    std::map<DISPID, HRESULT> scriptedFailures_;
+    ExcelAppEventsPoint events_{*this};
+    DWORD rotCookie_ = 0;
+};
+
+class ExcelApplicationSim::Factory {
+public:
+    ~Factory();
+    std::vector<Microsoft::WRL::ComPtr<ExcelApplicationSim>> created;
+
+private:
+    friend class ExcelApplicationSim;
+    class ClassObject;
+    Microsoft::WRL::ComPtr<IClassFactory> classObject_;
+    DWORD cookie_ = 0;
 };
 
 // A host object that answers no Office host interface at all.
