@@ -207,7 +207,7 @@ TEST_F(Dll, TypeLibraryDescribesTheAddInsIdentity) {
     EXPECT_EQ(1, la->wMajorVerNum);
     EXPECT_EQ(0, la->wMinorVerNum);
     EXPECT_EQ(0x409u, la->lcid);
-    EXPECT_EQ(SYS_WIN64, la->syskind);
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, la->syskind) << "the system kind of the DLL's own bitness";
     EXPECT_EQ(0, la->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN));
     lib->ReleaseTLibAttr(la);
 

@@ -148,7 +148,7 @@ protected:
             DeleteTree(root, prefix + kProgId);
             DeleteTree(root, prefix + L"AppID\\" + kClsid);
         }
-        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, SYS_WIN64);
+        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, kSysKind);
         for (int host = 0; host < 12; ++host) {
             DeleteTree(HKEY_LOCAL_MACHINE, AddInKey(host));
             DeleteTree(HKEY_CURRENT_USER, AddInKey(host));
@@ -208,10 +208,11 @@ TEST_F(Registration, WritesTheTypeLibraryTheSevenClassKeysAndTheAllUsersExcelKey
     EXPECT_EQ(kLibid, ReadText(cr, kClsidKey + L"\\TypeLib"));
     EXPECT_EQ(std::vector<std::wstring>{L""}, ValueNames(cr, kClsidKey)) << "no AppID without OneNote";
 
-    // The type library with the long path and its folder as help directory (win64: the library's
-    // system kind).
+    // The type library with the long path and its folder as help directory, under the system kind
+    // of this build only.
     std::wstring path = ServerPath();
-    EXPECT_EQ(path, ReadText(cr, kTypeLibKey + L"\\1.0\\409\\win64"));
+    EXPECT_EQ(path, ReadText(cr, kTypeLibKey + L"\\1.0\\409\\" + kTypeLibPlatform));
+    EXPECT_FALSE(KeyExists(cr, kTypeLibKey + L"\\1.0\\409\\" + kOtherTypeLibPlatform));
     EXPECT_EQ(path.substr(0, path.find_last_of(L'\\') + 1), ReadText(cr, kTypeLibKey + L"\\1.0\\HELPDIR"));
 
     // The Excel add-in key for all users, with its four values in their types.

@@ -125,7 +125,11 @@ std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_
 void ExpectTypeLibrary(const std::set<std::wstring>& typeLib, const std::wstring& longPath) {
     std::wstring key = Upper(L"+ HKLM\\Software\\Classes\\TypeLib\\" + kLibid + L"\\1.0");
     EXPECT_TRUE(typeLib.count(key + L"| = sz:VORTELIXExcel Library"));
-    EXPECT_TRUE(typeLib.count(key + L"\\409\\WIN64| = sz:" + longPath)) << "registered with the long path";
+    // Under the system kind of the DLL's own bitness, where Office and VBA of that bitness look.
+    EXPECT_TRUE(typeLib.count(key + L"\\409\\" + Upper(kTypeLibPlatform) + L"| = sz:" + longPath))
+        << "registered with the long path";
+    for (const auto& line : typeLib)
+        EXPECT_EQ(std::wstring::npos, line.find(L"\\409\\" + Upper(kOtherTypeLibPlatform))) << line.c_str();
     EXPECT_TRUE(typeLib.count(key + L"\\HELPDIR| = sz:" + Folder(longPath))) << "and its folder as help directory";
     EXPECT_TRUE(typeLib.count(Upper(L"+ HKLM\\Software\\Classes\\Interface\\" + kIid) + L"| = sz:IcoVORTELIXExcel"));
 }
@@ -178,7 +182,7 @@ protected:
             DeleteTree(root, prefix + L"CLSID\\" + kClsid);
             DeleteTree(root, prefix + kProgId);
         }
-        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, SYS_WIN64);
+        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, kSysKind);
         DeleteTree(HKEY_LOCAL_MACHINE, kExcelAddInKey);
         DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
         UninstallExcel();
