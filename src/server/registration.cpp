@@ -394,7 +394,7 @@ void Registration::CheckRunningInstances() {
         int answer = ShowButtonDialog(kRunningHostsText + list, module->AddInName(), MB_ICONINFORMATION,
                                       {L"Cancel", L"&Retry", L"&Ignore"});
         if (answer == kButtonIgnore) return;
-        // Cancel, or the dialog closed otherwise.
+        // Cancel (the button, Esc or the close button), or no dialog at all.
         if (answer != kButtonRetry)
             throw EqvrError(L"The registration process has been canceled.", kErrRegistrationCancelled,
                             ErrorKind::Ole);
