@@ -47,6 +47,9 @@ void DeleteTree(HKEY root, const std::wstring& path);
 // Lets everyone read the key and nothing else (so that opening it for writing fails).
 void MakeReadOnly(HKEY root, const std::wstring& path);
 void MakeWritable(HKEY root, const std::wstring& path);
+// Replaces the key (and what it held) with an empty volatile one: no ordinary key can be created
+// under it.
+void MakeVolatile(HKEY root, const std::wstring& path);
 
 // ---- snapshots ----
 // Every key and value under HKEY_LOCAL_MACHINE\Software and HKEY_CURRENT_USER\Software as stored

@@ -417,16 +417,63 @@ TEST_F(Registration, FailingDisablingPassStopsUnregistrationWith31103) {
     MakeWritable(HKEY_CURRENT_USER, kExcelAddInKey);
 }
 
-TEST_F(Registration, AddInKeyThatCannotBeOpenedIsSkipped) {
+// Excel's add-in key that cannot be opened for writing fails the registration with the reason,
+// and the call takes back what it created: a class that Excel never loads must not look
+// registered. What an earlier registration left stays as it was.
+struct UnwritableKeyCase {
+    const char* name;
+    void (*block)();        // makes the add-in key impossible to open for writing
+    bool registeredBefore;  // an earlier registration is in place
+};
+void PrintTo(const UnwritableKeyCase& c, std::ostream* os) { *os << c.name; }
+
+const std::wstring kExcelAddIns = L"Software\\Microsoft\\Office\\Excel\\AddIns";
+
+class AddInKeyThatCannotBeOpened : public Registration, public testing::WithParamInterface<UnwritableKeyCase> {
+protected:
+    void TearDown() override {
+        if (KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey)) MakeWritable(HKEY_LOCAL_MACHINE, kExcelAddInKey);
+        Registration::TearDown();
+    }
+};
+
+TEST_P(AddInKeyThatCannotBeOpened, FailsTheRegistrationAndTakesBackWhatItCreated) {
+    const UnwritableKeyCase& c = GetParam();
     InstallExcel();
+    if (c.registeredBefore) {
+        ASSERT_EQ(S_OK, Register());
+    }
+    c.block();
+    qvrtest::DialogRecorder recorder;
+
+    EXPECT_EQ(E_FAIL, Register());
+    EXPECT_EQ(c.registeredBefore, ClassKeysPresent(HKEY_CLASSES_ROOT, L""));
+    EXPECT_EQ(c.registeredBefore, KeyExists(HKEY_CLASSES_ROOT, kClsidKey + L"\\TypeLib"));
+    EXPECT_EQ(c.registeredBefore, KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\409\\" + kTypeLibPlatform));
+    EXPECT_EQ(c.registeredBefore ? std::optional<DWORD>(3) : std::nullopt,
+              ReadDword(HKEY_LOCAL_MACHINE, kExcelAddInKey, L"LoadBehavior"));
+
+    auto error = FactoryUpdate(true);
+    ASSERT_TRUE(error.has_value());
+    const std::wstring start = L"The add-in key HKEY_LOCAL_MACHINE\\" + kExcelAddInKey + L" cannot be written: ";
+    EXPECT_EQ(start, error->Message().substr(0, start.size()));
+    EXPECT_GT(error->Message().size(), start.size()) << "with the system's reason";
+    EXPECT_EQ(c.registeredBefore, ClassKeysPresent(HKEY_CLASSES_ROOT, L""));
+    EXPECT_TRUE(recorder.dialogs.empty()) << "nothing is shown";
+}
+
+void ReadOnlyAddInKey() {
     CreateKey(HKEY_LOCAL_MACHINE, kExcelAddInKey);
     MakeReadOnly(HKEY_LOCAL_MACHINE, kExcelAddInKey);
-    qvrtest::DialogRecorder recorder;
-    EXPECT_EQ(S_OK, Register());
-    EXPECT_TRUE(ValueNames(HKEY_LOCAL_MACHINE, kExcelAddInKey).empty());
-    EXPECT_TRUE(recorder.dialogs.empty());
-    MakeWritable(HKEY_LOCAL_MACHINE, kExcelAddInKey);
 }
+void VolatileAddInsFolder() { MakeVolatile(HKEY_LOCAL_MACHINE, kExcelAddIns); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AddInKeyThatCannotBeOpened,
+    testing::Values(UnwritableKeyCase{"ReadOnlyKey", &ReadOnlyAddInKey, false},
+                    UnwritableKeyCase{"AddInsFolderThatTakesNoKey", &VolatileAddInsFolder, false},
+                    UnwritableKeyCase{"ReadOnlyKeyOfAnEarlierRegistration", &ReadOnlyAddInKey, true}),
+    [](const testing::TestParamInfo<UnwritableKeyCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Running-instance check
