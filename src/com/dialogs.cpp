@@ -17,14 +17,16 @@ DialogHandler CurrentHandler() {
 
 // The custom-button dialog is a MessageBoxW with three standard buttons whose captions a CBT
 // hook replaces as soon as the box is activated; this keeps the system's own dialog (sound,
-// icon, keyboard handling) while showing our texts.
+// icon, keyboard handling) while showing our texts. Its first button is the box's Cancel button:
+// only a box with one lets the user close it with Esc or its close button, and both then answer
+// as that button does.
 thread_local const std::vector<std::wstring>* t_captions = nullptr;
 thread_local HHOOK t_hook = nullptr;
 
 LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && t_captions) {
         HWND box = reinterpret_cast<HWND>(wParam);
-        static const int ids[] = {IDABORT, IDRETRY, IDIGNORE};
+        static const int ids[] = {IDCANCEL, IDTRYAGAIN, IDCONTINUE};
         for (size_t i = 0; i < 3 && i < t_captions->size(); ++i)
             SetDlgItemTextW(box, ids[i], (*t_captions)[i].c_str());
         t_captions = nullptr;
@@ -49,14 +51,14 @@ int ShowButtonDialog(const std::wstring& text, const std::wstring& caption, UINT
     if (auto handler = CurrentHandler()) return handler(DialogRequest{caption, text, iconStyle, buttons});
     t_captions = &buttons;
     t_hook = SetWindowsHookExW(WH_CBT, RenameButtons, nullptr, GetCurrentThreadId());
-    int answer = MessageBoxW(nullptr, text.c_str(), caption.c_str(), iconStyle | MB_ABORTRETRYIGNORE | MB_TASKMODAL);
+    int answer = MessageBoxW(nullptr, text.c_str(), caption.c_str(), iconStyle | MB_CANCELTRYCONTINUE | MB_TASKMODAL);
     if (t_hook) UnhookWindowsHookEx(t_hook);
     t_hook = nullptr;
     t_captions = nullptr;
     switch (answer) {
-        case IDABORT: return 1;
-        case IDRETRY: return 2;
-        case IDIGNORE: return 3;
+        case IDCANCEL: return 1;  // also Esc and the close button
+        case IDTRYAGAIN: return 2;
+        case IDCONTINUE: return 3;
         default: return 0;
     }
 }

@@ -23,8 +23,9 @@ using DialogHandler = std::function<int(const DialogRequest&)>;
 // Shows a message box (standard buttons) and returns MessageBoxW's result.
 int ShowMessageDialog(const std::wstring& text, const std::wstring& caption, UINT style);
 
-// Shows a dialog with custom button captions; returns 1-based index of the chosen button, 0 if
-// it was closed otherwise.
+// Shows a dialog with up to three custom button captions; returns the 1-based index of the chosen
+// button, 0 if the dialog could not be shown. The first button is the dialog's Cancel button: Esc
+// and the close button choose it.
 int ShowButtonDialog(const std::wstring& text, const std::wstring& caption, UINT iconStyle,
                      const std::vector<std::wstring>& buttons);
 

@@ -164,6 +164,18 @@ void TExcelApplication::Quit() { xl::Quit(DefaultInterface()); }
 std::wstring TExcelApplication::Version(LCID lcid) { return xl::Version(DefaultInterface(), lcid); }
 
 void TExcelApplication::FireEvent(DISPID DispID, std::span<VARIANT> Params) {
+    try {
+        DeliverEvent(DispID, Params);
+    } catch (...) {
+        // The connection object's relays of the three activation events report the errors of
+        // the handlers they call; everything else is reported here, like any handler's error.
+        constexpr DISPID kWindowActivate = 1556, kSheetActivate = 1561, kWorkbookActivate = 1568;
+        const bool relayed = DispID == kWindowActivate || DispID == kSheetActivate || DispID == kWorkbookActivate;
+        if (FErrorReport && !relayed) FErrorReport(CurrentError());
+    }
+}
+
+void TExcelApplication::DeliverEvent(DISPID DispID, std::span<VARIANT> Params) {
     switch (DispID) {
 #define QVR_DELIVER(event, params, ...)                \
     QVR_EVENT_CASES(__VA_ARGS__)                      \

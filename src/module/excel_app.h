@@ -7,6 +7,7 @@
 #pragma once
 
 #include "com/component.h"
+#include "com/error.h"
 #include "com/handles.h"
 #include "com/office.h"
 
@@ -205,27 +206,33 @@ public:
     // The sink's references as counted on this object.
     ULONG RefCount() const { return FRefCount; }
 
-    // Delivers one event to its property (arguments in declaration order). Raises what the
-    // handler raises: the relays catch their own errors.
+    // Delivers one event to its property (arguments in declaration order). An error the handler
+    // raises, or an argument that cannot be converted for it, goes to the error report (when one
+    // is set), except for the three activation events, whose relays report their own; Excel is
+    // told success either way.
     void FireEvent(DISPID DispID, std::span<VARIANT> Params) override;
 
     // IqvrEventServer
     const GUID& EventIID() const override { return FServerData->EventIID; }
     void EventAddRef() override { ++FRefCount; }
     void EventRelease() override { --FRefCount; }
-    // An error that a handler other than the relays raised ends at the sink, unreported.
+    // FireEvent lets no error through.
     void EventFailed() noexcept override {}
+    // Where event errors are reported: the add-in module that holds this object sets its own.
+    void SetErrorReport(std::function<void(const EqvrError&)> report) { FErrorReport = std::move(report); }
 
     // Connects at the end of loading when AutoConnect is set.
     void Loaded() override;
 
 private:
+    void DeliverEvent(DISPID DispID, std::span<VARIANT> Params);
 
     TServerData* FServerData;
     Microsoft::WRL::ComPtr<IDispatch> FIntf;  // Excel's _Application
     Microsoft::WRL::ComPtr<TqvrEventDispatch> FEventDispatch;
     DWORD FEventsConnection = 0;
     ULONG FRefCount = 0;
+    std::function<void(const EqvrError&)> FErrorReport;
 };
 
 }  // namespace qvr

@@ -228,6 +228,8 @@ void TqvrCOMAddInModule::BindHost() {
         // The interface answered is Excel's _Application.
         Microsoft::WRL::ComPtr<ExcelApplication> app(static_cast<ExcelApplication*>(answered.Get()));
         FExcelApp = new TExcelApplication(nullptr);
+        // Errors of handlers on ExcelApp's own events are the add-in's, like every other one.
+        FExcelApp->SetErrorReport([this](const EqvrError& e) { HandleError(e); });
         FExcelApp->ConnectTo(app.Get());
         ReadHostMajorVersionFromExecutable();
         if (FHostMajorVersion > 11) FIsRibbon = true;

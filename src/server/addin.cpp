@@ -180,7 +180,7 @@ void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
     m.Registry().SetRootKey(HKEY_CURRENT_USER);
     const bool keyOpen = m.Registry().OpenKey(m.RegistryKey(), true);
 
-    if (keyOpen) ReadStartMode();
+    const bool rewriteStartMode = keyOpen && ReadStartMode();
     m.ReadOfficeColorSchemeAtStartup();
 
     // The host's command bars, for legacy command bars; any failure leaves them unset.
@@ -202,7 +202,7 @@ void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
     m.Fire(m.OnAddInStartupComplete, &m);
 
     // A key of its own: the add-in's handlers above may have moved the module's accessor.
-    if (m.StartMode() == smFirstStart) {
+    if (m.StartMode() == smFirstStart || rewriteStartMode) {
         TRegistry reg(HKEY_CURRENT_USER);
         if (reg.OpenKey(m.RegistryKey(), true)) reg.WriteString(L"QVRStartMode", L"NORMAL");
     }
@@ -211,12 +211,20 @@ void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
     CreateWindowsAndHooks();
 }
 
-void TqvrAddin::ReadStartMode() {
+bool TqvrAddin::ReadStartMode() {
     TqvrCOMAddInModule& m = *FAddInModule;
     const TRegistry& reg = m.Registry();
     if (!reg.ValueExists(L"QVRStartMode")) {
         m.SetStartMode(smFirstStart);
-        return;
+        return false;
+    }
+    // A value that is not text (a number written by a script or an administrative template) names
+    // no start mode. It is taken like unrecognised text, and replaced with the text a start
+    // writes, so that it does not stop every start that follows.
+    const DWORD type = reg.ValueType(L"QVRStartMode");
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        m.SetStartMode(smUnrecognized);
+        return true;
     }
     std::wstring mode = Upper(reg.ReadString(L"QVRStartMode"));
     if (mode == L"UNINSTALL")
@@ -227,17 +235,19 @@ void TqvrAddin::ReadStartMode() {
         m.SetStartMode(smFirstStart);
     else
         m.SetStartMode(smUnrecognized);
+    return false;
 }
 
 void TqvrAddin::InstallHostEventRelays() {
     TExcelApplication* excel = FAddInModule ? FAddInModule->ExcelApp() : nullptr;
     if (!excel) return;
-    // A handler the add-in assigned before (in OnAddInInitialize, say) is kept and chained.
-    if (excel->OnWorkbookActivate) FOnWorkbookActivate = excel->OnWorkbookActivate;
+    // A handler the add-in assigned before (in OnAddInInitialize, say) is kept and chained. Each
+    // is copied whether assigned or not: one saved from an earlier module must not survive it.
+    FOnWorkbookActivate = excel->OnWorkbookActivate;
     excel->OnWorkbookActivate = [this](TObject* Sender, ExcelWorkbook* Wb) { ExcelWorkbookActivate(Sender, Wb); };
-    if (excel->OnSheetActivate) FOnSheetActivate = excel->OnSheetActivate;
+    FOnSheetActivate = excel->OnSheetActivate;
     excel->OnSheetActivate = [this](TObject* Sender, IDispatch* Sh) { ExcelSheetActivate(Sender, Sh); };
-    if (excel->OnWindowActivate) FOnExcelWindowActivate = excel->OnWindowActivate;
+    FOnExcelWindowActivate = excel->OnWindowActivate;
     excel->OnWindowActivate = [this](TObject* Sender, ExcelWorkbook* Wb, ExcelWindow* Wn) {
         ExcelWindowActivate(Sender, Wb, Wn);
     };
@@ -292,6 +302,10 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY*
             TqvrAddin& self;
             ~CleanUp() {
                 self.FAddInModule->Registry().CloseKey();
+                // The saved handlers belong to the module's add-in code: they go with it.
+                self.FOnWorkbookActivate = nullptr;
+                self.FOnSheetActivate = nullptr;
+                self.FOnExcelWindowActivate = nullptr;
                 self.FAddInModule.reset();
             }
         } cleanUp{*this};

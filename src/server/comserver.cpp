@@ -53,6 +53,14 @@ TComServer& TComServer::Create(HMODULE module) {
 
 void TComServer::Destroy() noexcept { delete std::exchange(g_server, nullptr); }
 
+void TComServer::Abandon() noexcept {
+    TComServer* server = std::exchange(g_server, nullptr);
+    if (!server) return;
+    for (TqvrFactory* factory : server->Factories()) factory->AbandonTypeInfo();
+    server->typeLib_.Detach();
+    delete server;
+}
+
 TComServer::TComServer(HMODULE module) : module_(module), fileName_(GetModulePath(module)) {}
 
 TComServer::~TComServer() {

@@ -17,10 +17,13 @@ class TqvrFactory;
 
 class TComServer {
 public:
-    // The one server of the process: created at process attach, destroyed at detach.
+    // The one server of the process: created on first use, destroyed once nothing uses it.
     static TComServer* Instance() noexcept;
     static TComServer& Create(HMODULE module);
     static void Destroy() noexcept;
+    // Destroys the server without releasing its COM references (the type library and the
+    // factories' type information): for the DLL's detach, where no other DLL may be called.
+    static void Abandon() noexcept;
 
     explicit TComServer(HMODULE module);
     ~TComServer();

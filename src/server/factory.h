@@ -56,6 +56,8 @@ public:
     TqvrModuleClass ModuleClass() const { return FModuleClass; }
     // Replaces the module class that the connection object and registration create (tests).
     void SetModuleClass(TqvrModuleClass moduleClass) { FModuleClass = moduleClass; }
+    // Forgets the class's type information without releasing it (the server's Abandon).
+    void AbandonTypeInfo() noexcept { classInfo_.Detach(); }
 
     // Kept by the connection object: set on creation, cleared by its destructor.
     TqvrAddin* FAddInInstance = nullptr;

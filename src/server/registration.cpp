@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -119,6 +121,19 @@ void UnregisterTypeLibrary(ITypeLib* lib, bool perUser) {
     func(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);  // result ignored
 }
 
+// The library is registered for its version, locale and system kind (where the system looks for
+// it, machine-wide or for the current user).
+bool TypeLibraryRegistered(ITypeLib* lib) {
+    LibAttr attr(lib);
+    wchar_t locale[16];
+    swprintf(locale, 16, L"%lx", static_cast<unsigned long>(attr->lcid));
+    std::wstring key = L"TypeLib\\" + RegistryGuid(attr->guid) + L"\\" + std::to_wstring(attr->wMajorVerNum) + L"." +
+                       std::to_wstring(attr->wMinorVerNum) + L"\\" + locale +
+                       (attr->syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
+    unique_hkey probe;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, probe.put()) == ERROR_SUCCESS;
+}
+
 // ---------------------------------------------------------------------------------------------
 // COM class keys
 // ---------------------------------------------------------------------------------------------
@@ -161,16 +176,22 @@ struct ClassesRoot {
     }
 };
 
-void RegisterClassKeys(TqvrFactory& factory, bool perUser) {
+// Writes the class keys; returns the keys that did not exist before, in the order they were made.
+std::vector<std::wstring> RegisterClassKeys(TqvrFactory& factory, bool perUser) {
     ClassesRoot classes = ClassesRoot::For(perUser);
+    std::vector<std::wstring> created;
     for (const ClassEntry& e : ClassEntries(factory)) {
         unique_hkey key;
+        DWORD disposition = 0;
         if (RegCreateKeyExW(classes.root, (classes.prefix + e.key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            key.put(), nullptr) != ERROR_SUCCESS ||
-            RegSetValueExW(key.get(), e.valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(e.value.c_str()),
+                            key.put(), &disposition) != ERROR_SUCCESS)
+            throw EqvrError(L"Error creating system registry entry");
+        if (disposition == REG_CREATED_NEW_KEY) created.push_back(e.key);
+        if (RegSetValueExW(key.get(), e.valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(e.value.c_str()),
                            static_cast<DWORD>((e.value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
             throw EqvrError(L"Error creating system registry entry");
     }
+    return created;
 }
 
 // Deletes one key without subkeys; a key that is missing or still has subkeys stays.
@@ -186,6 +207,12 @@ void DeleteLeafKey(const ClassesRoot& classes, const std::wstring& path) {
             return;
     }
     RegDeleteKeyW(classes.root, full.c_str());
+}
+
+// Takes back the class keys a registration created, the last one first.
+void RemoveCreatedClassKeys(const std::vector<std::wstring>& created, bool perUser) {
+    ClassesRoot classes = ClassesRoot::For(perUser);
+    for (auto it = created.rbegin(); it != created.rend(); ++it) DeleteLeafKey(classes, *it);
 }
 
 void UnregisterClassKeys(TqvrFactory& factory, bool perUser) {
@@ -299,7 +326,9 @@ void ForEachExcelOptionsKey(Body&& body) {
     }
 }
 
-void AddExcelOpenEntry(const std::wstring& progId) {
+// True when an entry was added to at least one Options key.
+bool AddExcelOpenEntry(const std::wstring& progId) {
+    bool added = false;
     ForEachExcelOptionsKey([&](TRegistry& options) {
         std::vector<OpenEntry> entries = OpenEntries(options);
         for (const auto& e : entries)
@@ -307,7 +336,9 @@ void AddExcelOpenEntry(const std::wstring& progId) {
         uint32_t number = entries.empty() ? 0 : entries.back().number + 1;
         while (number <= kMaxOpenNumber && options.ValueExists(OpenName(number))) ++number;
         options.WriteString(OpenName(number), L"/A \"" + progId + L"\"");
+        added = true;
     });
+    return added;
 }
 
 void RemoveExcelOpenEntry(const std::wstring& progId) {
@@ -333,8 +364,34 @@ void RemoveExcelOpenEntry(const std::wstring& progId) {
 // The factory's registration
 // ---------------------------------------------------------------------------------------------
 
+// Raised by a registration that failed after it had started writing and took back what it had
+// written, so that the server's registry update also takes back the type library.
+class ERegistrationTakenBack : public EqvrError {
+public:
+    explicit ERegistrationTakenBack(const EqvrError& e) : EqvrError(e) {}
+};
+
+// Opens (creating it and any missing parents) a host's add-in key for writing, and closes it
+// again; `created` tells whether the key is new. Raises, naming the key and the system's reason,
+// when it cannot be opened for writing: Excel would never load the add-in.
+void OpenAddInKeyForWriting(HKEY root, const std::wstring& key, bool& created) {
+    unique_hkey opened;
+    DWORD disposition = 0;
+    LONG rc = RegCreateKeyExW(root, key.substr(key.front() == L'\\' ? 1 : 0).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, opened.put(), &disposition);
+    if (rc != ERROR_SUCCESS) {
+        HRESULT hr = HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
+        throw EqvrError(FormatText(L"The add-in key %s%s cannot be written: %s",
+                                   {root == HKEY_LOCAL_MACHINE ? L"HKEY_LOCAL_MACHINE" : L"HKEY_CURRENT_USER", key,
+                                    SysErrorMessage(hr)}),
+                        hr, ErrorKind::Ole);
+    }
+    created = disposition == REG_CREATED_NEW_KEY;
+}
+
 constexpr wchar_t kRunningHostsText[] = L"Please close all running host application instances:\r\n";
-// The running-instance dialog's buttons, as ShowButtonDialog numbers them (0: closed otherwise).
+// The running-instance dialog's buttons, as ShowButtonDialog numbers them (1 is Cancel, which Esc
+// and the close button also choose; 0: no dialog could be shown).
 constexpr int kButtonRetry = 2;
 constexpr int kButtonIgnore = 3;
 
@@ -342,10 +399,18 @@ class Registration {
 public:
     Registration(TqvrFactory& factory, bool perUser) : factory_(factory), perUser_(perUser) {}
 
+    // A host whose add-in key cannot be written fails the registration, and what this call
+    // created is taken back: Excel would never load a class registered without its add-in key.
     void Register() {
         CheckRunningInstances();
-        RegisterClassKeys(factory_, perUser_);
-        RegisterAddInKeys();
+        std::vector<std::wstring> createdClassKeys = RegisterClassKeys(factory_, perUser_);
+        try {
+            RegisterAddInKeys();
+        } catch (...) {
+            EqvrError error = CurrentError();
+            RemoveCreatedClassKeys(createdClassKeys, perUser_);
+            throw ERegistrationTakenBack(error);
+        }
     }
 
     void Unregister() {
@@ -394,7 +459,7 @@ void Registration::CheckRunningInstances() {
         int answer = ShowButtonDialog(kRunningHostsText + list, module->AddInName(), MB_ICONINFORMATION,
                                       {L"Cancel", L"&Retry", L"&Ignore"});
         if (answer == kButtonIgnore) return;
-        // Cancel, or the dialog closed otherwise.
+        // Cancel (the button, Esc or the close button), or no dialog at all.
         if (answer != kButtonRetry)
             throw EqvrError(L"The registration process has been canceled.", kErrRegistrationCancelled,
                             ErrorKind::Ole);
@@ -414,29 +479,61 @@ void Registration::FireAddInEvent(TqvrCOMAddInModule& module, const TNotifyEvent
 
 void Registration::RegisterAddInKeys() {
     auto module = TemporaryModule();
-    TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
-    ForEachHost(*module, [&](TqvrOfficeHostApp host) {
-        if (module->RegisterForAllUsers) reg.SetRootKey(HKEY_LOCAL_MACHINE);
-        if (reg.OpenKey(factory_.GetRegKey(host), true)) {
+    // What this call created for the hosts done so far, taken back (last first) when a later
+    // host fails.
+    std::vector<std::function<void()>> undo;
+    try {
+        TRegistry reg(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+        ForEachHost(*module, [&](TqvrOfficeHostApp host) {
+            const HKEY root = module->RegisterForAllUsers ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+            const std::wstring key = factory_.GetRegKey(host);
+            bool created = false;
+            OpenAddInKeyForWriting(root, key, created);
+            if (created)
+                undo.push_back([root, key] {
+                    TRegistry owner(root, KEY_ALL_ACCESS);
+                    owner.DeleteKeyTree(key);
+                });
+            reg.SetRootKey(root);
+            if (!reg.OpenKey(key, false))
+                throw EqvrError(FormatText(L"The add-in key %s cannot be written", {key}));
             reg.WriteString(L"FriendlyName", module->AddInName());
             reg.WriteString(L"Description", module->Description);
             reg.WriteInteger(L"LoadBehavior", static_cast<DWORD>(module->LoadBehavior));
             reg.WriteInteger(L"CommandLineSafe", 0);
             reg.CloseKey();
-        }
-        reg.SetRootKey(HKEY_CURRENT_USER);
-        if (host == ohaExcel && module->XLAutomationAddIn) AddExcelOpenEntry(factory_.ProgID());
-        if (host == ohaOneNote) {
-            std::wstring clsid = RegistryGuid(factory_.ClassID());
-            TRegistry classes(HKEY_CLASSES_ROOT, KEY_ALL_ACCESS);
-            if (classes.OpenKey(L"\\AppID\\" + clsid, true)) {
-                classes.WriteString(L"DllSurrogate", L"");
-                classes.CloseKey();
+            reg.SetRootKey(HKEY_CURRENT_USER);
+            if (host == ohaExcel && module->XLAutomationAddIn && AddExcelOpenEntry(factory_.ProgID()))
+                undo.push_back([progId = factory_.ProgID()] { RemoveExcelOpenEntry(progId); });
+            if (host == ohaOneNote) {
+                std::wstring clsid = RegistryGuid(factory_.ClassID());
+                TRegistry classes(HKEY_CLASSES_ROOT, KEY_ALL_ACCESS);
+                const std::wstring appId = L"\\AppID\\" + clsid;
+                const bool appIdExisted = classes.KeyExists(appId);
+                if (classes.OpenKey(appId, true)) {
+                    if (!appIdExisted)
+                        undo.push_back([appId] {
+                            TRegistry owner(HKEY_CLASSES_ROOT, KEY_ALL_ACCESS);
+                            owner.DeleteKeyTree(appId);
+                        });
+                    classes.WriteString(L"DllSurrogate", L"");
+                    classes.CloseKey();
+                }
+                if (classes.OpenKey(L"\\CLSID\\" + clsid, false)) classes.WriteString(L"AppID", clsid);
             }
-            if (classes.OpenKey(L"\\CLSID\\" + clsid, false)) classes.WriteString(L"AppID", clsid);
+            FireAddInEvent(*module, module->OnAfterAddinRegister, host, true);
+        });
+    } catch (...) {
+        EqvrError error = CurrentError();
+        for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
+            try {
+                (*it)();
+            } catch (...) {
+                // Take back what can be taken back; the failure that started this is reported.
+            }
         }
-        FireAddInEvent(*module, module->OnAfterAddinRegister, host, true);
-    });
+        throw error;
+    }
 }
 
 void Registration::DisableAddIn() {
@@ -520,11 +617,19 @@ void SetPerUserRegistration(bool perUser) { g_perUser.store(perUser ? 1 : 0); }
 
 void UpdateServerRegistry(TComServer& server, bool reg) {
     bool perUser = PerUserRegistration();
-    if (reg)
-        RegisterTypeLibrary(server.TypeLib(), server.ModuleFileName(), perUser);
-    else
+    if (!reg) {
         UnregisterTypeLibrary(server.TypeLib(), perUser);
-    for (TqvrFactory* factory : server.Factories()) factory->UpdateRegistry(reg);
+        for (TqvrFactory* factory : server.Factories()) factory->UpdateRegistry(false);
+        return;
+    }
+    const bool typeLibWasRegistered = TypeLibraryRegistered(server.TypeLib());
+    RegisterTypeLibrary(server.TypeLib(), server.ModuleFileName(), perUser);
+    try {
+        for (TqvrFactory* factory : server.Factories()) factory->UpdateRegistry(true);
+    } catch (const ERegistrationTakenBack&) {
+        if (!typeLibWasRegistered) UnregisterTypeLibrary(server.TypeLib(), perUser);
+        throw;
+    }
 }
 
 HRESULT DllUpdateRegistry(bool reg) noexcept {

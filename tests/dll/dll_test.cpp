@@ -232,7 +232,7 @@ TEST_F(Dll, TypeLibraryDescribesTheAddInsIdentity) {
     EXPECT_EQ(1, la->wMajorVerNum);
     EXPECT_EQ(0, la->wMinorVerNum);
     EXPECT_EQ(0x409u, la->lcid);
-    EXPECT_EQ(SYS_WIN64, la->syskind);
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, la->syskind) << "the system kind of the DLL's own bitness";
     EXPECT_EQ(0, la->wLibFlags & (LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN));
     lib->ReleaseTLibAttr(la);
 
@@ -299,6 +299,52 @@ TEST_F(Dll, ExcelStartsAndStopsTheAddInAndTheDllCanGo) {
     host.ReleaseAddIn();
     EXPECT_EQ(S_OK, host.CanUnloadNow());
     EXPECT_EQ(1, app->RefCount()) << "the add-in released Excel";
+}
+
+// Loading the DLL does no work under the loader lock: its type library is loaded at the first use
+// and let go of once the DLL may unload. Seen through the one library object that the automation
+// library keeps per file (Wine and Windows hand out the same object for the same path): its
+// reference count tells whether the DLL holds it.
+TEST(DllLoad, TypeLibraryIsLoadedAtFirstUseAndReleasedWhenTheDllCanUnload) {
+    ASSERT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll"));
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(S_OK, LoadTypeLibEx(DllPath().c_str(), REGKIND_NONE, &library));
+    auto references = [&] {
+        library->AddRef();
+        return library->Release();
+    };
+    const ULONG ours = references();
+
+    HMODULE module = LoadLibraryW(DllPath().c_str());
+    ASSERT_NE(nullptr, module);
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    auto canUnload = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    EXPECT_EQ(ours, references()) << "loading the DLL does not load its type library";
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, getClassObject(vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory,
+                                       reinterpret_cast<void**>(factory.GetAddressOf())));
+        EXPECT_GT(references(), ours) << "the first use loads it";
+        EXPECT_EQ(S_FALSE, canUnload());
+        EXPECT_GT(references(), ours) << "kept while the factory is referenced";
+    }
+    EXPECT_EQ(S_OK, canUnload());
+    EXPECT_EQ(ours, references()) << "released once the DLL can unload";
+
+    // Used again before it was unloaded: built again, and released again.
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, getClassObject(vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory,
+                                       reinterpret_cast<void**>(factory.GetAddressOf())));
+        ComPtr<IUnknown> object;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(object.GetAddressOf())));
+    }
+    EXPECT_EQ(S_OK, canUnload());
+    EXPECT_EQ(ours, references());
+    library.Reset();
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll")) << "the DLL unloaded";
 }
 
 }  // namespace

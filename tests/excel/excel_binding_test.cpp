@@ -219,6 +219,112 @@ TEST_F(Relays, AHostWithoutExcelGetsNoRelays) {
     EXPECT_EQ(nullptr, qvrtest::AsAddin(addIn.Get())->COMAddInModule()->ExcelApp());
 }
 
+// ---- a reconnection of the same connection object ---------------------------------------------
+
+// Office disconnects the add-in when the user unticks it and connects the same object again when
+// the user ticks it. The second module assigns no activation handler of its own: none that the
+// first module assigned may still be called (it would run against a module that is gone).
+struct ActivationCase {
+    const char* name;
+    DISPID id;
+    const char* kinds;
+    void (*assign)(qvr::TExcelApplication& excel, Log& log);
+};
+void PrintTo(const ActivationCase& c, std::ostream* os) { *os << c.name; }
+
+class ReconnectedAddIn : public Relays, public testing::WithParamInterface<ActivationCase> {};
+
+TEST_P(ReconnectedAddIn, HandlersOfTheFirstModuleAreNotCalledThroughTheSecond) {
+    const ActivationCase& c = GetParam();
+    qvrtest::DialogRecorder dialogs;
+    Log log;
+    module->OnAddInInitialize = [&](qvr::TObject*) { c.assign(*module->ExcelApp(), log); };
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(c.id, c.kinds));
+    ASSERT_EQ(1, log.calls) << "the first module's handler runs while that module is connected";
+
+    ASSERT_EQ(S_OK, addIn->OnDisconnection(1, nullptr));  // unticked
+    ASSERT_EQ(nullptr, qvrtest::AsAddin(addIn.Get())->COMAddInModule());
+    ASSERT_EQ(S_OK, addIn->OnConnection(app.Get(), 0, nullptr, nullptr));  // ticked again
+    module = qvrtest::AsAddin(addIn.Get())->COMAddInModule();
+    ASSERT_NE(nullptr, module);
+    ASSERT_NE(nullptr, module->ExcelApp());
+    EXPECT_EQ(1u, app->AdviseCount()) << "only the second module's sink";
+
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(c.id, c.kinds));
+    EXPECT_EQ(1, log.calls) << "the first module's handler went with its module";
+    EXPECT_TRUE(dialogs.dialogs.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReconnectedAddIn,
+    testing::Values(
+        ActivationCase{"WorkbookActivate", 1568, "W",
+                       [](qvr::TExcelApplication& excel, Log& log) { excel.OnWorkbookActivate = Recorder{&log}; }},
+        ActivationCase{"SheetActivate", 1561, "D",
+                       [](qvr::TExcelApplication& excel, Log& log) { excel.OnSheetActivate = Recorder{&log}; }},
+        ActivationCase{"WindowActivate", 1556, "WN",
+                       [](qvr::TExcelApplication& excel, Log& log) { excel.OnWindowActivate = Recorder{&log}; }}),
+    [](const testing::TestParamInfo<ActivationCase>& info) { return std::string(info.param.name); });
+
+// ---- errors of handlers on ExcelApp's own events --------------------------------------------------
+
+// A handler the add-in assigns to one of ExcelApp's events (other than the three the connection
+// object relays) reports its error like every other handler; Excel is told success.
+struct ExcelAppErrorCase {
+    const char* name;
+    DISPID id;
+    const char* kinds;
+    void (*assign)(qvr::TExcelApplication& excel);
+    std::wstring message;
+};
+void PrintTo(const ExcelAppErrorCase& c, std::ostream* os) { *os << c.name; }
+
+class ExcelAppHandlerError : public Relays, public testing::WithParamInterface<ExcelAppErrorCase> {};
+
+TEST_P(ExcelAppHandlerError, GoesToTheModulesErrorReport) {
+    const ExcelAppErrorCase& c = GetParam();
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    c.assign(*module->ExcelApp());
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(c.id, c.kinds));
+    EXPECT_EQ(std::vector<std::wstring>{c.message}, errors);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ExcelAppHandlerError,
+    testing::Values(
+        ExcelAppErrorCase{"NewWorkbook", 1565, "W",
+                          [](qvr::TExcelApplication& excel) {
+                              excel.OnNewWorkbook = [](qvr::TObject*, ExcelWorkbook*) {
+                                  throw qvr::EqvrError(L"new workbook refused");
+                              };
+                          },
+                          L"new workbook refused"},
+        ExcelAppErrorCase{"WorkbookBeforeClose", 1570, "WX",
+                          [](qvr::TExcelApplication& excel) {
+                              excel.OnWorkbookBeforeClose = [](qvr::TObject*, ExcelWorkbook*, VARIANT_BOOL&) {
+                                  throw qvr::EqvrError(L"close refused");
+                              };
+                          },
+                          L"close refused"},
+        // An argument that cannot be converted for the handler is reported the same way.
+        ExcelAppErrorCase{"ArgumentOfTheWrongKind", 1565, "I",
+                          [](qvr::TExcelApplication& excel) {
+                              excel.OnNewWorkbook = [](qvr::TObject*, ExcelWorkbook*) {};
+                          },
+                          qvr::SysErrorMessage(DISP_E_TYPEMISMATCH)}),
+    [](const testing::TestParamInfo<ExcelAppErrorCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Relays, WithoutOnErrorAnExcelAppHandlerErrorShowsTheErrorDialog) {
+    qvrtest::DialogRecorder dialogs;
+    module->OnError = nullptr;
+    ASSERT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    module->ExcelApp()->OnSheetCalculate = [](qvr::TObject*, IDispatch*) { throw qvr::EqvrError(L"calculation failed"); };
+    EXPECT_EQ(std::vector<HRESULT>{S_OK}, Fire(1563, "D"));
+    ASSERT_EQ(1u, dialogs.dialogs.size());
+    EXPECT_EQ(L"VORTELIX Excel error: the add-in has fired an exception.\r\ncalculation failed", dialogs.dialogs[0].text);
+}
+
 // ---- the built DLL -------------------------------------------------------------------------------
 
 std::wstring DllPath() { return qvrtest::AddInDllPath(); }

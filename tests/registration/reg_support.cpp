@@ -201,6 +201,14 @@ std::wstring LogicalPath(const std::wstring& entry) {
     return out;
 }
 
+void MakeVolatile(HKEY root, const std::wstring& path) {
+    DeleteTree(root, path);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS)
+        RegCloseKey(key);
+}
+
 void InstallExcel() {
     wchar_t clsid[40];
     StringFromGUID2(kExcelClsid, clsid, 40);

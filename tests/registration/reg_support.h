@@ -27,6 +27,11 @@ inline const std::wstring kExcelAddInKey = L"Software\\Microsoft\\Office\\Excel\
 inline const CLSID kExcelClsid = {0x00024500, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 inline const std::wstring kClickToRun14 = L"Software\\Microsoft\\Office\\14.0\\Common\\InstallRoot\\Virtual";
 inline const std::wstring kClickToRun15 = L"Software\\Microsoft\\Office\\15.0\\Common\\InstallRoot\\Virtual";
+// The system kind the type library of this build declares (each bitness its own), and the
+// registry name under which RegisterTypeLib files the library's path for it.
+inline constexpr SYSKIND kSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
+inline const std::wstring kTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+inline const std::wstring kOtherTypeLibPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
 
 // ---- the registry through the raw API (the process's default view) ----
 bool KeyExists(HKEY root, const std::wstring& path);
@@ -42,6 +47,9 @@ void DeleteTree(HKEY root, const std::wstring& path);
 // Lets everyone read the key and nothing else (so that opening it for writing fails).
 void MakeReadOnly(HKEY root, const std::wstring& path);
 void MakeWritable(HKEY root, const std::wstring& path);
+// Replaces the key (and what it held) with an empty volatile one: no ordinary key can be created
+// under it.
+void MakeVolatile(HKEY root, const std::wstring& path);
 
 // ---- snapshots ----
 // Every key and value under HKEY_LOCAL_MACHINE\Software and HKEY_CURRENT_USER\Software as stored

@@ -149,7 +149,7 @@ protected:
             DeleteTree(root, prefix + kProgId);
             DeleteTree(root, prefix + L"AppID\\" + kClsid);
         }
-        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, SYS_WIN64);
+        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, kSysKind);
         for (int host = 0; host < 12; ++host) {
             DeleteTree(HKEY_LOCAL_MACHINE, AddInKey(host));
             DeleteTree(HKEY_CURRENT_USER, AddInKey(host));
@@ -222,10 +222,11 @@ TEST_F(Registration, WritesTheTypeLibraryTheSevenClassKeysAndTheAllUsersExcelKey
     ExpectClassKeys(cr, L"");
     EXPECT_EQ(std::vector<std::wstring>{L""}, ValueNames(cr, kClsidKey)) << "no AppID without OneNote";
 
-    // The type library with the long path and its folder as help directory (win64: the library's
-    // system kind).
+    // The type library with the long path and its folder as help directory, under the system kind
+    // of this build only.
     std::wstring path = ServerPath();
-    EXPECT_EQ(path, ReadText(cr, kTypeLibKey + L"\\1.0\\409\\win64"));
+    EXPECT_EQ(path, ReadText(cr, kTypeLibKey + L"\\1.0\\409\\" + kTypeLibPlatform));
+    EXPECT_FALSE(KeyExists(cr, kTypeLibKey + L"\\1.0\\409\\" + kOtherTypeLibPlatform));
     EXPECT_EQ(path.substr(0, path.find_last_of(L'\\') + 1), ReadText(cr, kTypeLibKey + L"\\1.0\\HELPDIR"));
 
     // The Excel add-in key for all users, with its four values in their types.
@@ -430,16 +431,63 @@ TEST_F(Registration, FailingDisablingPassStopsUnregistrationWith31103) {
     MakeWritable(HKEY_CURRENT_USER, kExcelAddInKey);
 }
 
-TEST_F(Registration, AddInKeyThatCannotBeOpenedIsSkipped) {
+// Excel's add-in key that cannot be opened for writing fails the registration with the reason,
+// and the call takes back what it created: a class that Excel never loads must not look
+// registered. What an earlier registration left stays as it was.
+struct UnwritableKeyCase {
+    const char* name;
+    void (*block)();        // makes the add-in key impossible to open for writing
+    bool registeredBefore;  // an earlier registration is in place
+};
+void PrintTo(const UnwritableKeyCase& c, std::ostream* os) { *os << c.name; }
+
+const std::wstring kExcelAddIns = L"Software\\Microsoft\\Office\\Excel\\AddIns";
+
+class AddInKeyThatCannotBeOpened : public Registration, public testing::WithParamInterface<UnwritableKeyCase> {
+protected:
+    void TearDown() override {
+        if (KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey)) MakeWritable(HKEY_LOCAL_MACHINE, kExcelAddInKey);
+        Registration::TearDown();
+    }
+};
+
+TEST_P(AddInKeyThatCannotBeOpened, FailsTheRegistrationAndTakesBackWhatItCreated) {
+    const UnwritableKeyCase& c = GetParam();
     InstallExcel();
+    if (c.registeredBefore) {
+        ASSERT_EQ(S_OK, Register());
+    }
+    c.block();
+    qvrtest::DialogRecorder recorder;
+
+    EXPECT_EQ(E_FAIL, Register());
+    EXPECT_EQ(c.registeredBefore, ClassKeysPresent(HKEY_CLASSES_ROOT, L""));
+    EXPECT_EQ(c.registeredBefore, KeyExists(HKEY_CLASSES_ROOT, kClsidKey + L"\\TypeLib"));
+    EXPECT_EQ(c.registeredBefore, KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\409\\" + kTypeLibPlatform));
+    EXPECT_EQ(c.registeredBefore ? std::optional<DWORD>(3) : std::nullopt,
+              ReadDword(HKEY_LOCAL_MACHINE, kExcelAddInKey, L"LoadBehavior"));
+
+    auto error = FactoryUpdate(true);
+    ASSERT_TRUE(error.has_value());
+    const std::wstring start = L"The add-in key HKEY_LOCAL_MACHINE\\" + kExcelAddInKey + L" cannot be written: ";
+    EXPECT_EQ(start, error->Message().substr(0, start.size()));
+    EXPECT_GT(error->Message().size(), start.size()) << "with the system's reason";
+    EXPECT_EQ(c.registeredBefore, ClassKeysPresent(HKEY_CLASSES_ROOT, L""));
+    EXPECT_TRUE(recorder.dialogs.empty()) << "nothing is shown";
+}
+
+void ReadOnlyAddInKey() {
     CreateKey(HKEY_LOCAL_MACHINE, kExcelAddInKey);
     MakeReadOnly(HKEY_LOCAL_MACHINE, kExcelAddInKey);
-    qvrtest::DialogRecorder recorder;
-    EXPECT_EQ(S_OK, Register());
-    EXPECT_TRUE(ValueNames(HKEY_LOCAL_MACHINE, kExcelAddInKey).empty());
-    EXPECT_TRUE(recorder.dialogs.empty());
-    MakeWritable(HKEY_LOCAL_MACHINE, kExcelAddInKey);
 }
+void VolatileAddInsFolder() { MakeVolatile(HKEY_LOCAL_MACHINE, kExcelAddIns); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AddInKeyThatCannotBeOpened,
+    testing::Values(UnwritableKeyCase{"ReadOnlyKey", &ReadOnlyAddInKey, false},
+                    UnwritableKeyCase{"AddInsFolderThatTakesNoKey", &VolatileAddInsFolder, false},
+                    UnwritableKeyCase{"ReadOnlyKeyOfAnEarlierRegistration", &ReadOnlyAddInKey, true}),
+    [](const testing::TestParamInfo<UnwritableKeyCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Running-instance check

@@ -125,7 +125,11 @@ std::wstring Folder(const std::wstring& path) { return path.substr(0, path.find_
 void ExpectTypeLibrary(const std::set<std::wstring>& typeLib, const std::wstring& longPath) {
     std::wstring key = Upper(L"+ HKLM\\Software\\Classes\\TypeLib\\" + kLibid + L"\\1.0");
     EXPECT_TRUE(typeLib.count(key + L"| = sz:VORTELIXExcel Library"));
-    EXPECT_TRUE(typeLib.count(key + L"\\409\\WIN64| = sz:" + longPath)) << "registered with the long path";
+    // Under the system kind of the DLL's own bitness, where Office and VBA of that bitness look.
+    EXPECT_TRUE(typeLib.count(key + L"\\409\\" + Upper(kTypeLibPlatform) + L"| = sz:" + longPath))
+        << "registered with the long path";
+    for (const auto& line : typeLib)
+        EXPECT_EQ(std::wstring::npos, line.find(L"\\409\\" + Upper(kOtherTypeLibPlatform))) << line.c_str();
     EXPECT_TRUE(typeLib.count(key + L"\\HELPDIR| = sz:" + Folder(longPath))) << "and its folder as help directory";
     EXPECT_TRUE(typeLib.count(Upper(L"+ HKLM\\Software\\Classes\\Interface\\" + kIid) + L"| = sz:IcoVORTELIXExcel"));
 }
@@ -178,7 +182,7 @@ protected:
             DeleteTree(root, prefix + L"CLSID\\" + kClsid);
             DeleteTree(root, prefix + kProgId);
         }
-        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, SYS_WIN64);
+        UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, kSysKind);
         DeleteTree(HKEY_LOCAL_MACHINE, kExcelAddInKey);
         DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
         UninstallExcel();
@@ -303,5 +307,105 @@ TEST_F(Regsvr32Test, AnyFailureIsEFailAndShowsNothing) {
     EXPECT_EQ(0u, CallExport(kAddInDll, L"unregister"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, clsidKey));
 }
+
+// ---------------------------------------------------------------------------------------------
+// Failures that used to be reported as success
+// ---------------------------------------------------------------------------------------------
+
+// Excel's add-in key that cannot be written (an ACL that lets the administrator read it only, or
+// a parent key the caller may not change): Excel would never load the add-in, so regsvr32 must
+// fail, and what it had written (type library, class keys) is taken back.
+struct UnwritableKeyCase {
+    const char* name;
+    void (*block)();  // makes the add-in key impossible to open for writing
+};
+void PrintTo(const UnwritableKeyCase& c, std::ostream* os) { *os << c.name; }
+
+class UnwritableAddInKey : public Regsvr32Test, public testing::WithParamInterface<UnwritableKeyCase> {
+protected:
+    void TearDown() override {
+        if (KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey)) MakeWritable(HKEY_LOCAL_MACHINE, kExcelAddInKey);
+        Regsvr32Test::TearDown();
+    }
+};
+
+TEST_P(UnwritableAddInKey, RegistrationFailsAndLeavesTheRegistryAsItWas) {
+    InstallExcel();
+    GetParam().block();
+    Snapshot before = TakeSnapshot();
+    DWORD exitCode = Regsvr32(L"/s", kAddInDll);
+    EXPECT_NE(0u, exitCode) << "regsvr32 reports the failure";
+    EXPECT_NE(static_cast<DWORD>(-1), exitCode) << "it ended by itself, showing nothing";
+    EXPECT_EQ(L"", Lines(LogicalChanges(before, TakeSnapshot()))) << "nothing half-registered";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UnwritableAddInKey,
+    testing::Values(UnwritableKeyCase{"ReadOnlyKey",
+                                      [] {
+                                          CreateKey(HKEY_LOCAL_MACHINE, kExcelAddInKey);
+                                          MakeReadOnly(HKEY_LOCAL_MACHINE, kExcelAddInKey);
+                                      }},
+                    UnwritableKeyCase{"AddInsFolderThatTakesNoKey",
+                                      [] { MakeVolatile(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Office\\Excel\\AddIns"); }}),
+    [](const testing::TestParamInfo<UnwritableKeyCase>& info) { return std::string(info.param.name); });
+
+// A DLL whose type library has no usable class: its factory cannot be built. Loading it stays
+// harmless, but registration, unregistration and DllGetClassObject report the error instead of
+// registering a type library for a class nobody can create.
+struct BrokenLibraryCase {
+    const char* name;
+    std::wstring dll;
+    std::wstring message;
+};
+void PrintTo(const BrokenLibraryCase& c, std::ostream* os) { *os << c.name; }
+
+class BrokenTypeLibrary : public Regsvr32Test, public testing::WithParamInterface<BrokenLibraryCase> {};
+
+TEST_P(BrokenTypeLibrary, RegistrationFailsAndWritesNothing) {
+    const BrokenLibraryCase& c = GetParam();
+    InstallExcel();
+    Snapshot before = TakeSnapshot();
+    DWORD exitCode = Regsvr32(L"/s", c.dll);
+    EXPECT_NE(0u, exitCode);
+    EXPECT_NE(static_cast<DWORD>(-1), exitCode);
+    EXPECT_EQ(L"", Lines(LogicalChanges(before, TakeSnapshot()))) << "not even the type library";
+    exitCode = Regsvr32(L"/u /s", c.dll);
+    EXPECT_NE(0u, exitCode) << "unregistration reports it too";
+    EXPECT_NE(static_cast<DWORD>(-1), exitCode);
+}
+
+TEST_P(BrokenTypeLibrary, GetClassObjectReportsWhyTheClassCannotBeServed) {
+    const BrokenLibraryCase& c = GetParam();
+    HMODULE dll = LoadLibraryW(c.dll.c_str());
+    ASSERT_NE(nullptr, dll) << "loading the DLL does nothing that can fail";
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    auto canUnload = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+    ASSERT_NE(nullptr, getClassObject);
+    const CLSID clsid = {0x5A7C2E91, 0x3D48, 0x4B6F, {0x9E, 0x21, 0x7C, 0x0D, 0x4A, 0x8B, 0x3F, 0x65}};
+    for (int attempt = 0; attempt < 2; ++attempt) {  // the same answer every time
+        void* factory = reinterpret_cast<void*>(1);
+        HRESULT hr = getClassObject(clsid, IID_IClassFactory, &factory);
+        EXPECT_TRUE(FAILED(hr));
+        EXPECT_NE(CLASS_E_CLASSNOTAVAILABLE, hr) << "not mistaken for an unknown class";
+        EXPECT_EQ(nullptr, factory);
+        std::wstring source;
+        EXPECT_EQ(c.message, officesim::OfficeHost::LastErrorDescription(&source));
+        EXPECT_EQ(Upper(c.dll.substr(c.dll.find_last_of(L"\\/") + 1)), Upper(source)) << "the DLL's file name";
+    }
+    EXPECT_EQ(S_OK, canUnload());
+    EXPECT_TRUE(FreeLibrary(dll));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BrokenTypeLibrary,
+    testing::Values(BrokenLibraryCase{"NoClass", WindowsPath(QVR_NoClass_DLL),
+                                      L"Incorrect type information for class {5A7C2E91-3D48-4B6F-9E21-7C0D4A8B3F65}"},
+                    BrokenLibraryCase{"NoDispatch", WindowsPath(QVR_NoDispatch_DLL),
+                                      L"Dispatch interface missing from class coVORTELIXExcel"}),
+    [](const testing::TestParamInfo<BrokenLibraryCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -208,21 +208,28 @@ TEST_F(Connection, ExcelIsBoundAtStartup) {
 struct StartModeCase {
     const char* what;
     bool write;
-    DWORD type;
-    std::wstring stored;
+    DWORD type;           // the stored value's registry type
+    std::wstring stored;  // its text (for a number, the number)
     qvr::TqvrStartMode expected;
     std::wstring afterwards;  // the stored text after start-up
 };
+
+// Writes "QVRStartMode" as a script or an administrative template might: text, a number or bytes.
+void WriteStartMode(DWORD type, const std::wstring& stored) {
+    qvr::TRegistry reg(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey(kKey, true));
+    if (type == REG_SZ) return reg.WriteString(L"QVRStartMode", stored);
+    if (type == REG_DWORD) return reg.WriteInteger(L"QVRStartMode", static_cast<DWORD>(std::stoul(stored)));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(reg.CurrentKey(), L"QVRStartMode", 0, type,
+                                            reinterpret_cast<const BYTE*>(stored.c_str()),
+                                            static_cast<DWORD>(stored.size() * sizeof(wchar_t))));
+}
 
 class StartMode : public Connection, public testing::WithParamInterface<StartModeCase> {};
 
 TEST_P(StartMode, ComesFromQVRStartMode) {
     const StartModeCase& c = GetParam();
-    if (c.write) {
-        qvr::TRegistry reg(HKEY_CURRENT_USER);
-        ASSERT_TRUE(reg.OpenKey(kKey, true));
-        reg.WriteString(L"QVRStartMode", c.stored);
-    }
+    if (c.write) WriteStartMode(c.type, c.stored);
     qvr::TqvrStartMode during = qvr::smUninstall;
     qvrtest::TheJournal().onEvent = [&](const std::wstring& e, qvr::TqvrCOMAddInModule& m) {
         if (e == L"Initialize") during = m.StartMode();
@@ -231,6 +238,7 @@ TEST_P(StartMode, ComesFromQVRStartMode) {
     EXPECT_EQ(c.expected, during);
     qvr::TRegistry reg(HKEY_CURRENT_USER);
     ASSERT_TRUE(reg.OpenKey(kKey, false));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), reg.ValueType(L"QVRStartMode")) << "text after every start";
     EXPECT_EQ(c.afterwards, reg.ReadString(L"QVRStartMode"));
     ASSERT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
 }
@@ -242,32 +250,50 @@ INSTANTIATE_TEST_SUITE_P(
                     StartModeCase{"lower case", true, REG_SZ, L"uninstall", qvr::smUninstall, L"uninstall"},
                     StartModeCase{"explicit first start", true, REG_SZ, L"FirstStart", qvr::smFirstStart, L"NORMAL"},
                     StartModeCase{"unknown text", true, REG_SZ, L"bogus", qvr::smUnrecognized, L"bogus"},
-                    StartModeCase{"empty text", true, REG_SZ, L"", qvr::smUnrecognized, L""}));
+                    StartModeCase{"empty text", true, REG_SZ, L"", qvr::smUnrecognized, L""},
+                    // A value that is not text is taken like unrecognised text and replaced.
+                    StartModeCase{"number", true, REG_DWORD, L"1", qvr::smUnrecognized, L"NORMAL"},
+                    StartModeCase{"bytes", true, REG_BINARY, L"NORMAL", qvr::smUnrecognized, L"NORMAL"}));
 
-TEST_F(Connection, NonStringStartModeFailsStartupWithItsMessage) {
-    qvr::TRegistry reg(HKEY_CURRENT_USER);
-    ASSERT_TRUE(reg.OpenKey(kKey, true));
-    reg.WriteInteger(L"QVRStartMode", 1);
+// A number written by a script once used to fail every start for good; now the start goes on and
+// the value is replaced, so that the next start is a normal one.
+TEST_F(Connection, NumberStartModeStartsUpAndTheNextStartIsNormal) {
+    WriteStartMode(REG_DWORD, L"7");
+    std::vector<qvr::TqvrStartMode> during;
+    qvrtest::TheJournal().onEvent = [&](const std::wstring& e, qvr::TqvrCOMAddInModule& m) {
+        if (e == L"Initialize") during.push_back(m.StartMode());
+    };
     ASSERT_EQ(S_OK, Connect(1));
-    EXPECT_EQ(E_UNEXPECTED, addIn->OnStartupComplete(nullptr));
-    std::wstring source;
-    GUID iid{};
-    EXPECT_EQ(L"Invalid data type for 'QVRStartMode'", OfficeHost::LastErrorDescription(&source, &iid));
-    EXPECT_EQ(L"VORTELIXExcel.coVORTELIXExcel", source);
-    EXPECT_TRUE(IsEqualGUID(vortelix::IID_IcoVORTELIXExcel_, iid));
-    EXPECT_EQ(Events({L"Created"}), Journal()) << "the steps after the failing one do not run";
-    EXPECT_EQ(S_OK, addIn->OnStartupComplete(nullptr)) << "no retry";
-    EXPECT_EQ(1u, Journal().size());
+    EXPECT_EQ(S_OK, addIn->OnStartupComplete(nullptr));
+    EXPECT_EQ(Events({L"Created", L"Initialize", L"StartupComplete"}), Journal());
+    ASSERT_EQ(S_OK, addIn->OnBeginShutdown(nullptr));
     ASSERT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+
+    ASSERT_EQ(S_OK, Connect(0));  // the next start, in the same process
+    ASSERT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+    EXPECT_EQ(std::vector<qvr::TqvrStartMode>({qvr::smUnrecognized, qvr::smNormal}), during);
 }
 
+// A connection object whose start-up fails at its relay step (after the module's events).
+class FailingStartupObject : public vortelix::TcoVORTELIXExcel {
+public:
+    using TcoVORTELIXExcel::TcoVORTELIXExcel;
+
+protected:
+    void InstallHostEventRelays() override { throw qvr::EqvrError(L"start-up step failed"); }
+};
+
 TEST_F(Connection, LoadWhileRunningFailsWhenStartupFails) {
-    qvr::TRegistry reg(HKEY_CURRENT_USER);
-    ASSERT_TRUE(reg.OpenKey(kKey, true));
-    reg.WriteInteger(L"QVRStartMode", 7);
-    EXPECT_EQ(E_UNEXPECTED, Connect(0));
-    EXPECT_NE(nullptr, Module());
-    ASSERT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
+    static qvr::TqvrFactory& factory = qvr::TqvrFactory::Create(
+        *qvr::TComServer::Instance(), [](qvr::TqvrFactory& f) -> qvr::TqvrAddin* { return new FailingStartupObject(f); },
+        vortelix::CLSID_coVORTELIXExcel, &qvr::TqvrCOMAddInModule::Create<qvrtest::RecordingModule>);
+    ComPtr<IDTExtensibility2> failing;
+    ASSERT_EQ(S_OK, factory.CreateInstance(nullptr, __uuidof(IDTExtensibility2),
+                                           reinterpret_cast<void**>(failing.GetAddressOf())));
+    EXPECT_EQ(E_UNEXPECTED, failing->OnConnection(app.Get(), 0, nullptr, nullptr));
+    EXPECT_EQ(L"start-up step failed", OfficeHost::LastErrorDescription());
+    EXPECT_NE(nullptr, qvrtest::AsAddin(failing.Get())->COMAddInModule()) << "the module stays created";
+    ASSERT_EQ(S_OK, failing->OnDisconnection(0, nullptr));
 }
 
 TEST_F(Connection, AnAddInKeyThatCannotBeCreatedLeavesAFirstStartAndWritesNothing) {
