@@ -1,10 +1,12 @@
 // The order hand-off command: the open workbook goes to the order upload program.
 #include "addin/addin_module.h"
 #include "addin/handoff_files.h"
+#include "addin/texts.h"
 #include "com/dialogs.h"
 #include "com/dispatch.h"
 #include "com/error.h"
 #include "com/handles.h"
+#include "com/log.h"
 #include "module/excel_app.h"
 
 #include <shellapi.h>
@@ -29,14 +31,14 @@ constexpr LONG kOpenXmlWorkbook = 51;
 // to whatever Excel the running-object table names, or start one.
 qvr::TExcelApplication* HostExcel(const qvr::TqvrCOMAddInModule& module) {
     qvr::TExcelApplication* excel = module.ExcelApp();
-    if (!excel) throw qvr::EqvrError(L"The add-in is not connected to Excel.");
+    if (!excel) throw qvr::EqvrError(qvr::Text(kTextNotConnected));
     if (!excel->Connected()) {
         const VARIANT& host = module.HostApp();
         Microsoft::WRL::ComPtr<IDispatch> application;
         if (host.vt != VT_DISPATCH || !host.pdispVal ||
             FAILED(host.pdispVal->QueryInterface(qvr::ExcelApplicationServerData().IntfIID,
                                                  reinterpret_cast<void**>(application.GetAddressOf()))))
-            throw qvr::EqvrError(L"The add-in is not connected to Excel.");
+            throw qvr::EqvrError(qvr::Text(kTextNotConnected));
         excel->ConnectTo(application.Get());
     }
     return excel;
@@ -48,24 +50,29 @@ qvr::unique_variant WorkbookProperty(IDispatch* workbook, DISPID id, VARTYPE typ
     return value;
 }
 
-// Whether the workbook's file must stay after the hand-off: a workbook opened read-only (a shared
-// template, say) is not the user's to delete, and one in another format than .xlsx was handed
-// off under a name that does not match its content, so its file is the one true copy.
-bool MustKeepSourceFile(IDispatch* workbook, LCID locale) {
-    if (WorkbookProperty(workbook, kReadOnly, VT_BOOL, locale).boolVal != VARIANT_FALSE) return true;
-    return WorkbookProperty(workbook, kFileFormat, VT_I4, locale).lVal != kOpenXmlWorkbook;
+// Why the workbook's file must stay after the hand-off, for the administrator's record; empty when
+// it may go. A workbook opened read-only (a shared template, say) is not the user's to delete, and
+// one in another format than .xlsx was handed off under a name that does not match its content,
+// so its file is the one true copy.
+std::wstring KeepSourceReason(IDispatch* workbook, LCID locale) {
+    if (WorkbookProperty(workbook, kReadOnly, VT_BOOL, locale).boolVal != VARIANT_FALSE)
+        return L"kept: the workbook was opened read-only";
+    const LONG format = WorkbookProperty(workbook, kFileFormat, VT_I4, locale).lVal;
+    if (format != kOpenXmlWorkbook)
+        return L"kept: the workbook is not an .xlsx workbook (FileFormat " + std::to_wstring(format) + L")";
+    return {};
 }
 
 // Excel's active workbook, found afresh each time: the active window, that window's
 // Application (late bound), and its ActiveWorkbook. No workbook reference is kept between steps.
 Microsoft::WRL::ComPtr<ExcelWorkbook> ActiveWorkbook(qvr::TExcelApplication* excel) {
-    if (!excel) throw qvr::EqvrError(L"The add-in is not connected to Excel.");
+    if (!excel) throw qvr::EqvrError(qvr::Text(kTextNotConnected));
     Microsoft::WRL::ComPtr<ExcelWindow> window = excel->ActiveWindow();
-    if (!window) throw qvr::EqvrError(L"Excel has no active workbook window.");
+    if (!window) throw qvr::EqvrError(qvr::Text(kTextNoActiveWindow));
     Microsoft::WRL::ComPtr<IDispatch> application = qvr::xl::Application(window.Get());
-    if (!application) throw qvr::EqvrError(L"Excel has no active workbook window.");
+    if (!application) throw qvr::EqvrError(qvr::Text(kTextNoActiveWindow));
     Microsoft::WRL::ComPtr<ExcelWorkbook> workbook = qvr::xl::ActiveWorkbook(application.Get());
-    if (!workbook) throw qvr::EqvrError(L"Excel has no active workbook.");
+    if (!workbook) throw qvr::EqvrError(qvr::Text(kTextNoActiveWorkbook));
     return workbook;
 }
 
@@ -77,12 +84,14 @@ std::wstring Trimmed(const std::wstring& s) {
 }
 
 void ShowError(const std::wstring& text) {
-    qvr::ShowMessageDialog(text, L"Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    qvr::LogErrorShown(L"hand-off", text);
+    qvr::ShowMessageDialog(text, qvr::Text(qvr::kTextCaptionError), MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 }  // namespace
 
 void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
+    UseOfficeLanguage();
     const std::wstring addInFolder = AddInFolder();
     const std::wstring workFolder = WorkFolder();
     const std::wstring copyPath = workFolder + L"\\Order.xlsx";
@@ -92,7 +101,7 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
     // file deleted: stop before anything is touched.
     DWORD attributes = GetFileAttributesW(uploader.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        ShowError(qvr::FormatText(L"The order upload program %s was not found.", {uploader}));
+        ShowError(qvr::FormatText(qvr::Text(kTextUploaderMissing), {uploader}));
         return;
     }
 
@@ -100,28 +109,24 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
     // folder that is a link (planted by any program of the user's) would have the purge empty
     // the tree it points to.
     if (workFolder.empty() || !ForceDirectories(workFolder) || !IsRealDirectory(workFolder)) {
-        ShowError(L"Error creating work directory.");
+        ShowError(qvr::Text(kTextWorkFolderError));
         return;
     }
     // An Order.xlsx still here was never taken by the uploader: it holds the only copy of that
     // order's unsaved edits, so it goes where the user can restore it, not into the purge.
     const DWORD leftover = GetFileAttributesW(copyPath.c_str());
     if (leftover != INVALID_FILE_ATTRIBUTES && !(leftover & FILE_ATTRIBUTE_DIRECTORY) && !MoveToRecycleBin(copyPath))
-        throw qvr::EqvrError(qvr::FormatText(
-            L"The order %s from an earlier hand-off was never sent and could not be moved to the Recycle Bin. "
-            L"It was kept; nothing else was done.",
-            {copyPath}));
+        throw qvr::EqvrError(qvr::FormatText(qvr::Text(kTextLeftoverNotRecycled), {copyPath}));
     ClearFolder(workFolder);
 
     const LCID locale = GetUserDefaultLCID();
     qvr::TExcelApplication* excel = HostExcel(*this);
 
-    std::wstring sourceName;
-    bool keepSource = false;
+    std::wstring sourceName, keepReason;
     {
         Microsoft::WRL::ComPtr<ExcelWorkbook> workbook = ActiveWorkbook(excel);
         sourceName = qvr::xl::FullName(workbook.Get(), locale);
-        keepSource = MustKeepSourceFile(workbook.Get(), locale);
+        keepReason = KeepSourceReason(workbook.Get(), locale);
     }
     qvr::xl::SaveCopyAs(ActiveWorkbook(excel).Get(), qvr::unique_variant::FromString(copyPath), locale);
     qvr::xl::Close(ActiveWorkbook(excel).Get(), qvr::unique_variant::FromBool(false), qvr::unique_variant::Missing(),
@@ -134,22 +139,30 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
     if (reinterpret_cast<INT_PTR>(started) <= 32) {
         // The workbook is closed and Excel is going: tell the user where the edits are, and that
         // the workbook file stays (it is the only copy besides the one nobody will upload).
-        std::wstring text = qvr::FormatText(
-            L"The order upload program %s could not be started.\r\nThe order, with all its changes, is saved in %s.",
-            {uploader, copyPath});
-        if (IsAbsolutePath(sourceName)) text += qvr::FormatText(L"\r\nThe original file %s was kept.", {sourceName});
+        std::wstring text = qvr::FormatText(qvr::Text(kTextUploaderNotStarted), {uploader, copyPath});
+        if (IsAbsolutePath(sourceName)) text += qvr::FormatText(qvr::Text(kTextOriginalKept), {sourceName});
+        qvr::LogHandOff(sourceName, copyPath, uploader + L" could not be started",
+                        L"kept: the uploader did not start");
         throw qvr::EqvrError(text);
     }
 
+    std::wstring outcome = keepReason;
     try {
         // Only a file of the user's, by absolute path, and never the copy just made. It goes to
         // the Recycle Bin, so that a user whose upload went wrong can restore it; a failure
         // leaves it where it is.
-        if (!keepSource && !Trimmed(sourceName).empty() && IsAbsolutePath(sourceName) &&
-            _wcsicmp(sourceName.c_str(), copyPath.c_str()) != 0)
-            MoveToRecycleBin(sourceName);
+        if (outcome.empty()) {
+            if (Trimmed(sourceName).empty() || !IsAbsolutePath(sourceName))
+                outcome = L"kept: the workbook was never saved";
+            else if (_wcsicmp(sourceName.c_str(), copyPath.c_str()) == 0)
+                outcome = L"kept: the workbook is the copy itself";
+            else
+                outcome = MoveToRecycleBin(sourceName) ? L"moved to the Recycle Bin" : L"kept: it could not be recycled";
+        }
     } catch (...) {
+        outcome = L"kept: it could not be recycled";
     }
+    qvr::LogHandOff(sourceName, copyPath, uploader + L" started", outcome);
 }
 
 void TAddInModule::ClearFolder(const std::wstring& Folder) { ClearFolderTree(Folder); }

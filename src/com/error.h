@@ -1,6 +1,8 @@
 // The framework's one error type and the single place where errors cross a COM boundary.
 #pragma once
 
+#include "com/log.h"
+
 #include <windows.h>
 #include <oaidl.h>
 
@@ -73,6 +75,20 @@ HRESULT ComBoundary(REFGUID iid, std::wstring_view source, Body&& body) noexcept
         return body();
     } catch (...) {
         return PublishError(CurrentError(), iid, source);
+    }
+}
+
+// The same for a named operation: an error is also recorded for the administrator (event log and
+// trace file, com/log.h) with the operation's name and the HRESULT it became.
+template <typename Body>
+HRESULT ComBoundary(REFGUID iid, std::wstring_view source, std::wstring_view operation, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        const EqvrError error = CurrentError();
+        const HRESULT hr = PublishError(error, iid, source);
+        LogBoundaryError(operation, hr, error.Message());
+        return hr;
     }
 }
 

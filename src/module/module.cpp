@@ -2,6 +2,8 @@
 
 #include "com/dialogs.h"
 #include "com/dispatch.h"
+#include "com/log.h"
+#include "com/texts.h"
 #include "module/excel_app.h"
 #include "module/excel_events.h"
 #include "ribbon/ribbon.h"
@@ -170,6 +172,7 @@ std::wstring TqvrCOMAddInModule::RegistryKey() const {
 
 void TqvrCOMAddInModule::SetHostApp(IDispatch* app) {
     FHostApp = unique_variant::FromDispatch(app);
+    FOfficeLanguageChosen = false;
 }
 
 std::wstring TqvrCOMAddInModule::HostVersion() {
@@ -189,9 +192,20 @@ void TqvrCOMAddInModule::HandleError(const EqvrError& E) {
             handled = false;
         }
     }
-    if (!handled)
-        ShowMessageDialog(FormatText(L"%s error: the add-in has fired an exception.\r\n%s", {FAddInName, E.Message()}),
-                          L"Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    if (handled) {
+        LogVerbose(L"error report", L"handled by OnError: " + E.Message());
+        return;
+    }
+    UseOfficeLanguage();
+    const std::wstring text = FormatText(Text(kTextErrorReport), {FAddInName, E.Message()});
+    LogErrorShown(L"error report", text);
+    ShowMessageDialog(text, Text(kTextCaptionError), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+void TqvrCOMAddInModule::UseOfficeLanguage() {
+    if (FOfficeLanguageChosen) return;
+    FOfficeLanguageChosen = true;
+    SetTextLanguage(OfficeUiLanguage(FHostApp.vt == VT_DISPATCH ? FHostApp.pdispVal : nullptr));
 }
 
 void TqvrCOMAddInModule::ReadHostMajorVersionFromExecutable() {

@@ -111,6 +111,9 @@ public:
     std::wstring RegistryKey() const;
     TRegistry& Registry() { return *FRegistry; }
     const VARIANT& HostApp() const { return FHostApp; }
+    // Texts shown from now on come in Office's user-interface language, asked of the host once
+    // (the first time a text is about to be shown, not at start-up); without a host, the user's.
+    void UseOfficeLanguage();
     TqvrOfficeHostApp HostType() const { return FHostType; }
     COMAddIn* AddInInstance() const { return FAddInInstance.Get(); }
     TqvrStartMode StartMode() const { return FStartMode; }
@@ -251,6 +254,7 @@ private:
     TqvrFactory* FCOMAddInClassFactory = nullptr;
     std::unique_ptr<TRegistry> FRegistry;
     unique_variant FHostApp;
+    bool FOfficeLanguageChosen = false;
     TqvrOfficeHostApp FHostType = ohaExcel;
     Microsoft::WRL::ComPtr<COMAddIn> FAddInInstance;
     TqvrStartMode FStartMode = smFirstStart;

@@ -2,12 +2,14 @@
 
 #include "com/dispatch.h"
 #include "com/error.h"
+#include "com/log.h"
 #include "ribbon/controls.h"
 #include "ribbon/markup.h"
 #include "ribbon/pictures.h"
 
 #include <wrl/client.h>
 
+#include <optional>
 #include <string_view>
 
 using Microsoft::WRL::ComPtr;
@@ -393,11 +395,38 @@ HRESULT RibbonGetIDsOfNames(ITypeInfo* typeInfo, LPOLESTR* names, UINT count, DI
     return S_OK;
 }
 
+namespace {
+
+// "GetLabel_Callback qvrRibbonButton..." for the administrator's record: the callback's name and
+// the id of the control Office named, when it named one.
+std::wstring CallbackDescription(DISPID id, const DISPPARAMS* params) noexcept {
+    try {
+        std::wstring text = L"callback " + std::to_wstring(id);
+        for (const TqvrRibbonCallback& c : kRibbonCallbacks)
+            if (c.id == id) text = c.name;
+        if (params && params->cArgs > 0) {
+            if (ComPtr<IRibbonControl> control = Arguments(params).Control(0)) {
+                unique_bstr controlId;
+                if (SUCCEEDED(control->get_Id(controlId.put()))) text += L" " + controlId.str();
+            }
+        }
+        return text;
+    } catch (...) {
+        return L"callback " + std::to_wstring(id);
+    }
+}
+
+}  // namespace
+
 HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD flags, DISPPARAMS* params,
                      VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
     HRESULT typeLibAnswer = DispInvoke(target.self, target.typeInfo, id, flags, params, result, excep, argErr);
     if (SUCCEEDED(typeLibAnswer) || !IsCallback(id)) return typeLibAnswer;
 
+    // At the verbose level each callback is traced by name and control with its result and time,
+    // so that "was my callback called" has an answer.
+    std::optional<VerboseTimer> timer;
+    if (VerboseLogging()) timer.emplace(L"callback", CallbackDescription(id, params));
     unique_variant answer;
     try {
         answer = RunCallback(target.module, id, Arguments(params));
@@ -406,6 +435,8 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
         // DISP_E_EXCEPTION; the same is published as error information for callers that look there.
         const EqvrError error = CurrentError();
         const HRESULT code = PublishError(error, target.errorIID, target.errorSource);
+        LogBoundaryError(CallbackDescription(id, params), code, error.Message());
+        if (timer) timer->SetResult(L"DISP_E_EXCEPTION " + HResultHex(code));
         if (excep) {
             *excep = {};
             excep->bstrSource = SysAllocString(target.errorSource.c_str());
@@ -414,6 +445,7 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
         }
         return DISP_E_EXCEPTION;
     }
+    if (timer) timer->SetResult(L"S_OK");
     // Without a result variant the answer is computed and dropped.
     if (result) {
         VariantInit(result);

@@ -53,9 +53,15 @@ TqvrAddin::~TqvrAddin() {
     factory_.ComServer().UncountObject();
 }
 
+// Every operation Office calls: errors become HRESULTs and are recorded under the operation's
+// name; at the verbose level each call is traced with its result and time, so that "why was
+// start-up slow" has an answer in the trace file.
 template <typename Body>
-HRESULT TqvrAddin::Boundary(Body&& body) noexcept {
-    return ComBoundary(factory_.ErrorIID(), factory_.ProgID(), std::forward<Body>(body));
+HRESULT TqvrAddin::Boundary(const wchar_t* operation, Body&& body) noexcept {
+    VerboseTimer timer(L"connection", operation);
+    HRESULT hr = ComBoundary(factory_.ErrorIID(), factory_.ProgID(), operation, std::forward<Body>(body));
+    if (VerboseLogging()) timer.SetResult(HResultHex(hr));
+    return hr;
 }
 
 // ---- IUnknown ----
@@ -109,7 +115,9 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetTypeInfo(UINT index, LCID, ITypeInfo** i
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    return Boundary([&] { return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), info); });
+    // Asked before every callback: recorded when it fails, never traced.
+    return ComBoundary(factory_.ErrorIID(), factory_.ProgID(), L"GetTypeInfo",
+                       [&] { return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), info); });
 }
 
 // The ribbon callbacks named in the markup come through these two (ribbon/dispatch.h).
@@ -137,7 +145,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnConnection(IDispatch* Application, LONG C
                                                   SAFEARRAY** custom) {
     // Counted first; a failure later on does not undo it.
     ++FConnectionsCount;
-    return Boundary([&] {
+    return Boundary(L"OnConnection", [&] {
         if (FAddInModule) return S_OK;
         FAddInModule = factory_.ModuleClass()(nullptr);
         FAddInModule->SetHostApp(Application);
@@ -161,7 +169,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnConnection(IDispatch* Application, LONG C
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::OnStartupComplete(SAFEARRAY** custom) {
-    return Boundary([&] {
+    return Boundary(L"OnStartupComplete", [&] {
         DoStartupComplete(custom);
         return S_OK;
     });
@@ -282,7 +290,7 @@ void TqvrAddin::CreateWindowsAndHooks() {
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::OnBeginShutdown(SAFEARRAY** custom) {
-    return Boundary([&] {
+    return Boundary(L"OnBeginShutdown", [&] {
         DoBeginShutdown(custom);
         return S_OK;
     });
@@ -295,7 +303,7 @@ void TqvrAddin::DoBeginShutdown(SAFEARRAY**) {
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY** custom) {
     --FConnectionsCount;
-    return Boundary([&] {
+    return Boundary(L"OnDisconnection", [&] {
         if (!FAddInModule || FConnectionsCount > 0) return S_OK;
         // The module goes whatever happens below; a failure is reported after the clean-up.
         struct CleanUp {
@@ -331,7 +339,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnAddInsUpdate(SAFEARRAY**) { return S_OK; 
 HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml) {
     if (!RibbonXml) return E_POINTER;
     *RibbonXml = nullptr;
-    return Boundary([&] {
+    return Boundary(L"GetCustomUI", [&] {
         if (!FAddInModule) throw EqvrError(L"The add-in is not connected: there is no ribbon to describe.");
         const std::wstring ribbonId = RibbonID ? std::wstring(RibbonID, SysStringLen(RibbonID)) : std::wstring();
         std::wstring xml;
@@ -345,7 +353,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml)
 // ---- ICustomTaskPaneConsumer ----
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::CTPFactoryAvailable(ICTPFactory* CTPFactoryInst) {
-    return Boundary([&] {
+    return Boundary(L"CTPFactoryAvailable", [&] {
         if (FAddInModule) FAddInModule->SetCTPFactory(CTPFactoryInst);
         // Task pane instances would be created here once start-up has run; none are defined.
         return S_OK;
@@ -370,7 +378,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::InterfaceSupportsErrorInfo(REFIID riid) {
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::ExtensionEvent(const wchar_t* key, int i1, int i2, int i3, const wchar_t* s1,
                                                     const wchar_t* s2, const wchar_t* s3) {
-    return Boundary([&] {
+    return Boundary(L"ExtensionEvent", [&] {
         if (FAddInModule && FAddInModule->OnCallBack()) {
             auto text = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
             FAddInModule->OnCallBack()(text(key), i1, i2, i3, text(s1), text(s2), text(s3));

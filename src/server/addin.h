@@ -84,7 +84,7 @@ protected:
     virtual void* QueryOwnInterface(REFIID riid);
     // Runs an operation at the COM boundary of this object.
     template <typename Body>
-    HRESULT Boundary(Body&& body) noexcept;
+    HRESULT Boundary(const wchar_t* operation, Body&& body) noexcept;
 
     // Start-up work that later layers add to: the Excel activation relays (step 14) and the
     // module's hidden windows and hooks (steps 15 to 17).

@@ -113,7 +113,10 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
         // The class exists but cannot be served: the caller learns why.
         std::wstring source = qvr::GetModulePath(g_instance);
         source.erase(0, source.find_last_of(L"\\/") + 1);
-        return qvr::PublishError(qvr::CurrentError(), IID_IClassFactory, source);
+        const qvr::EqvrError error = qvr::CurrentError();
+        const HRESULT hr = qvr::PublishError(error, IID_IClassFactory, source);
+        qvr::LogBoundaryError(L"DllGetClassObject", hr, error.Message());
+        return hr;
     }
     qvr::TqvrFactory* factory = server->FindFactory(rclsid);
     if (!factory) return CLASS_E_CLASSNOTAVAILABLE;

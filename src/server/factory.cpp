@@ -101,6 +101,7 @@ HRESULT STDMETHODCALLTYPE TqvrFactory::CreateInstance(IUnknown* outer, REFIID ri
         EqvrError e = CurrentError();
         std::wstring text = e.Message();
         if (!text.empty() && text.back() > L'.') text += L'.';
+        LogErrorShown(L"class factory", text);
         ShowMessageDialog(text, L"ZUR Error", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
         return E_UNEXPECTED;
     }

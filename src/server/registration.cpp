@@ -4,6 +4,7 @@
 #include "com/error.h"
 #include "com/handles.h"
 #include "com/registry.h"
+#include "com/texts.h"
 #include "module/module.h"
 #include "server/comserver.h"
 #include "server/factory.h"
@@ -389,7 +390,6 @@ void OpenAddInKeyForWriting(HKEY root, const std::wstring& key, bool& created) {
     created = disposition == REG_CREATED_NEW_KEY;
 }
 
-constexpr wchar_t kRunningHostsText[] = L"Please close all running host application instances:\r\n";
 // The running-instance dialog's buttons, as ShowButtonDialog numbers them (1 is Cancel, which Esc
 // and the close button also choose; 0: no dialog could be shown).
 constexpr int kButtonRetry = 2;
@@ -456,12 +456,12 @@ void Registration::CheckRunningInstances() {
         module->Fire(module->OnBeforeDisplayAlerts, module.get(), running, handled);
         if (!module->DisplayAlerts) return;
         if (handled) continue;
-        int answer = ShowButtonDialog(kRunningHostsText + list, module->AddInName(), MB_ICONINFORMATION,
-                                      {L"Cancel", L"&Retry", L"&Ignore"});
+        int answer = ShowButtonDialog(Text(kTextRunningHosts) + list, module->AddInName(), MB_ICONINFORMATION,
+                                      {Text(kTextButtonCancel), Text(kTextButtonRetry), Text(kTextButtonIgnore)});
         if (answer == kButtonIgnore) return;
         // Cancel (the button, Esc or the close button), or no dialog at all.
         if (answer != kButtonRetry)
-            throw EqvrError(L"The registration process has been canceled.", kErrRegistrationCancelled,
+            throw EqvrError(Text(kTextRegistrationCancelled), kErrRegistrationCancelled,
                             ErrorKind::Ole);
     }
 }
@@ -620,6 +620,7 @@ void UpdateServerRegistry(TComServer& server, bool reg) {
     if (!reg) {
         UnregisterTypeLibrary(server.TypeLib(), perUser);
         for (TqvrFactory* factory : server.Factories()) factory->UpdateRegistry(false);
+        if (!perUser) UnregisterAddInEventSource(server.ModuleFileName());
         return;
     }
     const bool typeLibWasRegistered = TypeLibraryRegistered(server.TypeLib());
@@ -630,6 +631,7 @@ void UpdateServerRegistry(TComServer& server, bool reg) {
         if (!typeLibWasRegistered) UnregisterTypeLibrary(server.TypeLib(), perUser);
         throw;
     }
+    if (!perUser) RegisterAddInEventSource(server.ModuleFileName());
 }
 
 HRESULT DllUpdateRegistry(bool reg) noexcept {
@@ -640,6 +642,8 @@ HRESULT DllUpdateRegistry(bool reg) noexcept {
         UpdateServerRegistry(*server, reg);
         return S_OK;
     } catch (...) {
+        // regsvr32 and the installer only see E_FAIL: the reason goes to the administrator's record.
+        LogBoundaryError(reg ? L"DllRegisterServer" : L"DllUnregisterServer", E_FAIL, CurrentError().Message());
         return E_FAIL;
     }
 }

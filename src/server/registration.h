@@ -27,6 +27,11 @@ void SetPerUserRegistration(bool perUser);
 // The type library (the long module path, its folder as help directory), then UpdateRegistry of
 // every class factory of the server. Raises on any error.
 void UpdateServerRegistry(TComServer& server, bool reg);
+
+// The add-in's Application-log source (com/log.h's identity) with this DLL as its message file;
+// machine-wide registration only.
+void RegisterAddInEventSource(const std::wstring& dllPath) noexcept;
+void UnregisterAddInEventSource(const std::wstring& dllPath) noexcept;
 // DllRegisterServer / DllUnregisterServer: the server's registry update of the process's server;
 // S_OK, or E_FAIL when anything is raised. Nothing is shown on failure.
 HRESULT DllUpdateRegistry(bool reg) noexcept;

@@ -36,6 +36,7 @@ TEST(Texts, EveryFrameworkTextHasItsEnglishWordingAndADutchOne) {
         {qvr::kTextButtonRetry, L"&Retry"},
         {qvr::kTextButtonIgnore, L"&Ignore"},
         {qvr::kTextRegistrationCancelled, L"The registration process has been canceled."},
+        {qvr::kTextCaptionError, L"Error"},
     };
     for (const auto& [id, text] : english) {
         EXPECT_EQ(text, qvr::TextIn(id, kEnglish)) << id;

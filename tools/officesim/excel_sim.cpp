@@ -232,8 +232,43 @@ size_t ExcelApplicationSim::OpenWorkbooks() const {
 
 void ExcelApplicationSim::WorkbookClosed(WorkbookSim*) {}
 
+// Office's LanguageSettings object: LanguageID(msoLanguageIDUI) is the application's UI language.
+class LanguageSettingsSim : public SimObject<IDispatch> {
+public:
+    explicit LanguageSettingsSim(LANGID ui) : ui_(ui) {}
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        if (count != 1 || _wcsicmp(names[0], L"LanguageID") != 0) return DISP_E_UNKNOWNNAME;
+        *ids = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO*, UINT*) override {
+        if (id != 1 || !(flags & DISPATCH_PROPERTYGET) || !params || params->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
+        Var which;
+        if (FAILED(VariantChangeType(&which, &params->rgvarg[0], 0, VT_I4))) return DISP_E_TYPEMISMATCH;
+        if (!result) return S_OK;
+        VariantInit(result);
+        result->vt = VT_I4;
+        // msoLanguageIDUI (2) is the UI language; the others are the installation's, English here.
+        result->lVal = which.lVal == 2 ? ui_ : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+        return S_OK;
+    }
+
+private:
+    LANGID ui_;
+};
+
+HRESULT STDMETHODCALLTYPE ExcelApplicationSim::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (count != 1 || _wcsicmp(names[0], L"LanguageSettings") != 0) return DISP_E_UNKNOWNNAME;
+    *ids = xl::LanguageSettings;
+    return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
                                                       VARIANT* result, EXCEPINFO* excep, UINT*) {
+    // Reading Office's UI language changes nothing in Excel: not among the calls tests count.
+    if (id == xl::LanguageSettings)
+        return ReturnDispatch(result, SimObject<IDispatch>::Make<LanguageSettingsSim>(uiLanguage).Get());
     Record(L"Application", id, lcid, flags, params);
     if (HRESULT hr; Scripted(id, lcid, flags, params, result, hr)) return hr;
     switch (id) {
@@ -241,6 +276,7 @@ HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lc
             return ReturnText(result, version_);
         case xl::Application:
             return ReturnDispatch(result, this);
+
         case xl::ActiveWindow:
             if (failures.activeWindow.Fails()) return failures.activeWindow.Raise(excep);
             return ReturnDispatch(result, failures.noActiveWindow || !ActiveWorkbook() ? nullptr : window_.Get());

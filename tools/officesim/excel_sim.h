@@ -37,6 +37,7 @@ inline constexpr DISPID SaveCopyAs = 175;
 inline constexpr DISPID FileFormat = 0x120;
 inline constexpr DISPID ReadOnly = 0x128;
 inline constexpr DISPID Hwnd = 1950;
+inline constexpr DISPID LanguageSettings = 0x668;
 
 // Excel's class and interface ids (office-interfaces.md section 2.1), for the objects of Excel's
 // object model that tests make with AutomationObject.
@@ -162,6 +163,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* excep, UINT* argErr) override;
+    // Members asked for by name, as Excel answers English names at any locale: LanguageSettings.
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+
+    // Office's user-interface language, as LanguageSettings.LanguageID(msoLanguageIDUI) answers it.
+    LANGID uiLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
     // Opens a workbook file (kept open, as Excel does, until the workbook is closed); null when
     // it cannot be read.
