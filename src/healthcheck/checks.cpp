@@ -218,24 +218,22 @@ Check CheckExcel(const Facts& f) {
 Check CheckClass(const Facts& f) {
     Check c{L"class-registration", L"Class registration (ProgID, CLSID, InprocServer32)", Status::Ok, {}, {}};
     const std::wstring where = L" in the " + ViewText(f.view) + L" (Office's)";
-    if (!f.reg.progId) {
+    if (!f.reg.progId || f.reg.dllPath.empty()) {
         c.status = Status::Fail;
+        c.detail = !f.reg.progId ? std::wstring(L"The ProgID ") + kProgId + L" is not registered" + where + L", so Excel cannot create the add-in."
+                                 : std::wstring(kProgId) + L" -> " + f.reg.clsid + L", but the class has no InprocServer32" + where +
+                                       L", so Excel cannot create the add-in.";
+        // ProgIDs are shared by both views, classes are not: a class of the other bitness shows here.
         ClassRegistration other = ReadClass(f.view == KEY_WOW64_32KEY ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
-        c.detail = std::wstring(L"The ProgID ") + kProgId + L" is not registered" + where + L", so Excel cannot create the add-in.";
-        if (other.progId)
+        if (!other.dllPath.empty())
             c.detail += L" It is registered in the other view (" + ViewText(other.view) + L", " + other.dllPath +
                         L"): the package of the other bitness is installed.";
         c.fix = kReinstall;
         return c;
     }
-    c.detail = std::wstring(kProgId) + L" -> " + f.reg.clsid + L" -> " +
-               (f.reg.dllPath.empty() ? L"(no InprocServer32)" : f.reg.dllPath) + where + L", under " + f.reg.classesHive +
+    c.detail = std::wstring(kProgId) + L" -> " + f.reg.clsid + L" -> " + f.reg.dllPath + where + L", under " + f.reg.classesHive +
                L"; ThreadingModel " + (f.reg.threadingModel.empty() ? L"(none)" : f.reg.threadingModel) + L".";
-    if (f.reg.dllPath.empty()) {
-        c.status = Status::Fail;
-        c.detail += L" The class names no DLL, so Excel cannot create the add-in.";
-        c.fix = kReinstall;
-    } else if (!FileExists(f.dllPath)) {
+    if (!FileExists(f.dllPath)) {
         c.status = Status::Fail;
         c.detail += L" The DLL is not there: Excel cannot load the add-in.";
         c.fix = kReinstall;
@@ -290,11 +288,16 @@ Check CheckTypeLibrary(const Facts& f) {
         return c;
     }
     const std::wstring version = f.reg.version.empty() ? L"1.0" : f.reg.version;
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
-        for (REGSAM view : {f.view, ViewFor(f.office.bits == 32 ? 64 : 32)})
-            for (const wchar_t* kind : {L"win32", L"win64"}) {
-                const std::wstring key = L"Software\\Classes\\TypeLib\\" + f.reg.typeLib + L"\\" + version + L"\\0\\" + kind;
-                if (auto file = ReadText(root, key, L"", view)) {
+    // TypeLib\<libid>\<version>\<locale id in hex>\win32 or win64: the path of the library.
+    const std::wstring versionKey = L"Software\\Classes\\TypeLib\\" + f.reg.typeLib + L"\\" + version;
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        for (REGSAM view : {f.view, ViewFor(f.office.bits == 32 ? 64 : 32)}) {
+            for (const std::wstring& locale : SubKeys(root, versionKey, view)) {
+                if (locale.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) continue;  // FLAGS, HELPDIR
+                for (const wchar_t* kind : {L"win32", L"win64"}) {
+                    const std::wstring key = versionKey + L"\\" + locale + L"\\" + kind;
+                    auto file = ReadText(root, key, L"", view);
+                    if (!file) continue;
                     c.detail = L"Type library " + f.reg.typeLib + L" " + version + L" at " + *file + L" (" + HiveName(root) + L"\\" + key + L").";
                     if (!FileExists(Unquoted(*file))) {
                         c.status = Status::Warn;
@@ -304,6 +307,8 @@ Check CheckTypeLibrary(const Facts& f) {
                     return c;
                 }
             }
+        }
+    }
     c.status = Status::Warn;
     c.detail = L"Type library " + f.reg.typeLib + L" " + version + L" is not registered; scripts that bind to the add-in by name fail.";
     c.fix = kReinstall;

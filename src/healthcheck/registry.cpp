@@ -57,6 +57,19 @@ std::optional<DWORD> ReadDword(HKEY root, const std::wstring& path, const std::w
     return AsDword(ReadValue(root, path, name, view));
 }
 
+std::vector<std::wstring> SubKeys(HKEY root, const std::wstring& path, REGSAM view) {
+    std::vector<std::wstring> names;
+    RegKey key;
+    if (key.Open(root, path, KEY_ENUMERATE_SUB_KEYS, view) != ERROR_SUCCESS) return names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD len = 256;
+        if (RegEnumKeyExW(key.get(), i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, len);
+    }
+    return names;
+}
+
 std::vector<std::pair<std::wstring, RawValue>> ReadValues(HKEY root, const std::wstring& path, REGSAM view) {
     std::vector<std::pair<std::wstring, RawValue>> values;
     RegKey key;

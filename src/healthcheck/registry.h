@@ -35,6 +35,8 @@ std::optional<RawValue> ReadValue(HKEY root, const std::wstring& path, const std
 // REG_SZ or REG_EXPAND_SZ (the latter expanded) as text.
 std::optional<std::wstring> ReadText(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = 0);
 std::optional<DWORD> ReadDword(HKEY root, const std::wstring& path, const std::wstring& name, REGSAM view = 0);
+// The names of a key's subkeys.
+std::vector<std::wstring> SubKeys(HKEY root, const std::wstring& path, REGSAM view = 0);
 // Every value of a key, by name.
 std::vector<std::pair<std::wstring, RawValue>> ReadValues(HKEY root, const std::wstring& path, REGSAM view = 0);
 

@@ -15,7 +15,7 @@ AddInResiliency* g_loading = nullptr;
 std::wstring ReadString(HKEY root, const std::wstring& key, const wchar_t* name) {
     wchar_t value[1024] = {};
     DWORD bytes = sizeof(value) - sizeof(wchar_t);
-    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+    if (RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
         return {};
     return value;
 }
