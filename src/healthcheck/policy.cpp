@@ -42,7 +42,9 @@ LoadBehaviorVerdict JudgeLoadBehavior(const AddInKeys& keys) {
         v.detail = both + L" Excel loads the add-in at start-up.";
         return v;
     }
-    if (*effective == 2 && keys.user) {
+    // The user's 2 is Office's doing only where the machine does not say otherwise: against a
+    // machine key that keeps the add-in off as well, it may be the administrator's wish.
+    if (*effective == 2 && keys.user && (!keys.machine || *keys.machine == 3)) {
         v.status = Status::Fail;
         v.userValueFixable = true;
         v.detail = both + (keys.machine == 3u

@@ -121,6 +121,8 @@ TEST(LoadBehavior, TheUsersValueWinsAndAUser2AgainstAMachine3IsOfficesDoing) {
         {{false, true, std::nullopt, 2u}, Status::Fail, true, L"for this user after a failed or slow start"},
         {{true, true, 2u, 3u}, Status::Ok, false, L"loads the add-in at start-up"},
         {{true, false, 2u, std::nullopt}, Status::Fail, false, L"does not load the add-in"},
+        {{true, true, 2u, 2u}, Status::Fail, false, L"does not load the add-in"},  // the machine keeps it off too
+        {{true, true, 0u, 2u}, Status::Fail, false, L"does not load the add-in"},
         {{true, false, 0u, std::nullopt}, Status::Fail, false, L"does not load the add-in"},
         {{true, true, 3u, 0u}, Status::Fail, false, L"does not load the add-in"},
         {{true, false, 8u, std::nullopt}, Status::Warn, false, L"does not load at every start-up"},

@@ -245,8 +245,10 @@ int RunMainJob(std::wstring dll, const std::wstring& workbook, bool showMarkup, 
     if (resiliency) resiliency->BeginLoad();
     HRESULT hr = session.Start(dll);
     for (const std::wstring& line : session.log) Say(L"  " + line);
+    // Office turns an add-in off when loading or connecting it fails; a failed start-up
+    // completion leaves it connected.
     if (resiliency)
-        for (const std::wstring& line : resiliency->EndLoad(hr)) Say(line);
+        for (const std::wstring& line : resiliency->EndLoad(session.Running() ? S_OK : hr)) Say(line);
     if (FAILED(hr)) return 1;
     if (g_startOnly) {
         Say(L"Excel started with the add-in loaded");

@@ -50,6 +50,12 @@ void Print(const std::wstring& line) {
     std::fflush(stdout);
 }
 
+// Office's keys: the add-in key (under HKLM or HKCU), and the user's resiliency lists of one version.
+std::wstring AddInKey(const std::wstring& progId) { return L"Software\\Microsoft\\Office\\Excel\\AddIns\\" + progId; }
+std::wstring Resiliency(const std::wstring& version) {
+    return L"Software\\Microsoft\\Office\\" + version + L"\\Excel\\Resiliency";
+}
+
 }  // namespace
 
 AddInResiliency::AddInResiliency(std::wstring version, std::wstring progId)
@@ -73,12 +79,6 @@ DWORD AddInResiliency::SlowStartThreshold() {
     if (GetEnvironmentVariableW(L"QVR_SLOW_START_MS", text, 32) && text[0] >= L'0' && text[0] <= L'9')
         return static_cast<DWORD>(wcstoul(text, nullptr, 10));
     return 1000;
-}
-
-// Office's keys for this user and version.
-static std::wstring AddInKey(const std::wstring& progId) { return L"Software\\Microsoft\\Office\\Excel\\AddIns\\" + progId; }
-static std::wstring Resiliency(const std::wstring& version) {
-    return L"Software\\Microsoft\\Office\\" + version + L"\\Excel\\Resiliency";
 }
 
 std::wstring AddInResiliency::DllPath() const {

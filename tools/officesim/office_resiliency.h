@@ -28,7 +28,8 @@ public:
     // Before creating the add-in: marks it in CrashingAddinList, watches for a crash, starts the clock.
     void BeginLoad();
     // After the load returned (creation, connection, ribbon, start-up complete): clears the crash
-    // marker and records a failure or a slow start. Returns what Excel recorded, one line each.
+    // marker and records a failure (hr: of creating or connecting the add-in) or a slow start.
+    // Returns what Excel recorded, one line each.
     std::vector<std::wstring> EndLoad(HRESULT hr);
     double LoadMilliseconds() const { return milliseconds_; }
 
