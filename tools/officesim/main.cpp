@@ -5,16 +5,22 @@
 // It also draws the ribbon tab as Excel would show it, with the button's picture as the add-in
 // handed it over, into a PNG file (by default next to ExcelSim, named after it) and prints where.
 //   ExcelSim [--dll <path> | --registered] [--workbook <file.xlsx>] [--markup] [--no-press] [--png <file.png>]
-//   (--registered: find the add-in the way Excel does, in the registry, and create it by ProgID)
+//   (--registered: find the add-in the way Excel does, in the registry, and create it by ProgID;
+//    an add-in that Office turned off is not loaded, and one that fails, crashes or starts slowly
+//    is turned off as Office does it: see office_resiliency.h)
+//   [--slow-start-ms N] start-ups longer than N ms are slow (default 1000, or QVR_SLOW_START_MS)
+//   [--start-only] start Excel with the add-in and shut down, without ribbon or press
 // The start-up and shut-down alone, with a chosen connect or remove mode:
 //   ExcelSim --lifecycle [--connect-mode N] [--remove-mode N] [--no-addininst]
 #include "excel_session.h"
 #include "excel_sim.h"
 #include "office_host.h"
+#include "office_resiliency.h"
 #include "picture.h"
 #include "xlsx.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +31,8 @@ namespace {
 const CLSID kAddInClsid = {0x5A7C2E91, 0x3D48, 0x4B6F, {0x9E, 0x21, 0x7C, 0x0D, 0x4A, 0x8B, 0x3F, 0x65}};
 const wchar_t kAddInKey[] = L"Software\\Microsoft\\Office\\Excel\\AddIns\\VORTELIXExcel.coVORTELIXExcel";
 const wchar_t kButtonLabel[] = L"Bestelling verwerken";
+// --start-only: Excel starts with the add-in and ends there (exit 0 when the add-in loaded).
+bool g_startOnly = false;
 
 void Say(const std::wstring& line) {
     std::fwprintf(stdout, L"%ls\n", line.c_str());
@@ -205,6 +213,7 @@ int RunMainJob(std::wstring dll, const std::wstring& workbook, bool showMarkup, 
         return 1;
     }
     std::wstring addInFolder = Folder(dll);
+    std::unique_ptr<AddInResiliency> resiliency;
     if (registered) {
         std::wstring progId = FindStartupAddIn();
         if (progId.empty()) {
@@ -212,6 +221,12 @@ int RunMainJob(std::wstring dll, const std::wstring& workbook, bool showMarkup, 
             return 1;
         }
         Say(L"add-in registered for start-up: " + progId);
+        resiliency = std::make_unique<AddInResiliency>(version, progId);
+        const std::wstring why = resiliency->WhyNotLoaded();
+        if (!why.empty()) {
+            Say(L"Excel does not load " + progId + L": " + why);
+            return 1;
+        }
         dll.clear();  // created through COM by ProgID, from wherever it is registered
     }
     DeleteFileW((addInFolder + L"Dravenport.log").c_str());
@@ -227,9 +242,18 @@ int RunMainJob(std::wstring dll, const std::wstring& workbook, bool showMarkup, 
         Say(L"unsaved edit in Excel: D6 = \"" + Widen(kEdit) + L"\"");
     }
     DialogWatcher dialogs;
+    if (resiliency) resiliency->BeginLoad();
     HRESULT hr = session.Start(dll);
     for (const std::wstring& line : session.log) Say(L"  " + line);
+    // Office turns an add-in off when loading or connecting it fails; a failed start-up
+    // completion leaves it connected.
+    if (resiliency)
+        for (const std::wstring& line : resiliency->EndLoad(session.Running() ? S_OK : hr)) Say(line);
     if (FAILED(hr)) return 1;
+    if (g_startOnly) {
+        Say(L"Excel started with the add-in loaded");
+        return 0;
+    }
 
     RibbonHost& ribbon = session.Ribbon();
     if (showMarkup) Say(L"custom UI markup:\n" + ribbon.Markup());
@@ -329,6 +353,8 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--png" && i + 1 < argc) png = argv[++i];
         else if (a == L"--no-press") press = false;
         else if (a == L"--registered") registered = true;
+        else if (a == L"--start-only") g_startOnly = true;
+        else if (a == L"--slow-start-ms" && i + 1 < argc) AddInResiliency::SetSlowStartThreshold(static_cast<DWORD>(_wtoi(argv[++i])));
         else if (a == L"--lifecycle") lifecycle = true;
         else if (a == L"--connect-mode" && i + 1 < argc) lifecycle = true, connectMode = _wtoi(argv[++i]);
         else if (a == L"--remove-mode" && i + 1 < argc) lifecycle = true, removeMode = _wtoi(argv[++i]);
