@@ -4,6 +4,7 @@
 // writes is exactly what the DLL's own registration (regsvr32) writes for the same file.
 #include "com/handles.h"
 #include "excel_session.h"
+#include "msi_support.h"
 #include "reg_support.h"
 
 #include <wrl/client.h>
@@ -22,6 +23,7 @@
 #include <set>
 
 using namespace regtest;
+using namespace msitest;
 
 namespace {
 
@@ -30,15 +32,6 @@ const std::wstring kOtherBitnessPackage = WindowsPath(QVR_OTHER_BITNESS_MSI);
 const std::wstring kRebuiltPackage = WindowsPath(QVR_REBUILT_MSI);
 const std::wstring kBuiltDll = WindowsPath(QVR_ADDIN_DLL);
 const std::wstring kBuiltUploader = WindowsPath(QVR_PACKAGED_UPLOADER);
-constexpr bool k64Bit = sizeof(void*) == 8;
-constexpr DWORD kInstallFailure = ERROR_INSTALL_FAILURE;  // 1603
-
-std::wstring Upper(std::wstring s) {
-    CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-    return s;
-}
-
-std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 
 std::wstring Lines(const std::set<std::wstring>& lines) {
     std::wstring out;
@@ -46,46 +39,9 @@ std::wstring Lines(const std::set<std::wstring>& lines) {
     return out;
 }
 
-std::wstring TempFolder() {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
-// ---------------------------------------------------------------------------------------------
-// msiexec, silent, with a verbose log that is shown when the run did not end as expected
-// ---------------------------------------------------------------------------------------------
-
-DWORD Msiexec(const std::wstring& arguments, DWORD expected = ERROR_SUCCESS) {
-    std::wstring log = TempFolder() + L"msiexec.log";
-    DeleteFileW(log.c_str());
-    auto start = std::chrono::steady_clock::now();
-    DWORD code = RunProgram(L"msiexec.exe", arguments + L" /qn /l*v " + Quoted(log));
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf("msiexec %ls: exit code %lu after %.2f s\n", arguments.c_str(), static_cast<unsigned long>(code),
-                took.count());
-    if (code != expected) {
-        std::ifstream in(log.c_str(), std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::erase(text, '\0');  // the log may be UTF-16
-        ADD_FAILURE() << "msiexec " << testing::PrintToString(arguments) << " ended with " << code << ", expected "
-                      << expected << "; its log ends:\n"
-                      << text.substr(text.size() > 6000 ? text.size() - 6000 : 0);
-    }
-    return code;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Where the add-in goes
 // ---------------------------------------------------------------------------------------------
-
-// "Program Files" of this program's bitness: "Program Files (x86)" for a 32-bit program on 64-bit
-// Windows, as for 32-bit Office.
-std::wstring ProgramFiles() {
-    wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
 
 // An install place: the package's default folder, or the folder an administrator gives with
 // INSTALLDIR. A folder without a blank is the case in which COM gets the long server path.
@@ -105,30 +61,6 @@ std::wstring InstallArguments(const std::wstring& package, const Place& place = 
 }
 
 using qvrtest::Exists;
-
-std::string Contents(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::set<std::wstring> FileNames(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    qvr::unique_find find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (!find) return names;
-    do {
-        std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") names.insert(name);
-    } while (FindNextFileW(find.get(), &data));
-    return names;
-}
-
-// Windows Installer's cache of installed packages.
-std::wstring InstallerCache() {
-    wchar_t windows[MAX_PATH] = {};
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows) + L"\\Installer";
-}
 
 // ---------------------------------------------------------------------------------------------
 // The registry, as far as it is the add-in's
@@ -162,6 +94,13 @@ bool ParentOfTheUserAddInKey(const std::wstring& path) {
     return StartsWith(Upper(L"HKCU\\" + kExcelAddInKey), path + L"\\");
 }
 
+// The user's add-in key and the start mode the running add-in keeps in it. The per-machine
+// package writes no user data and leaves it, as it leaves that key of every other user.
+bool TheUsersStartMode(const std::wstring& path) {
+    std::wstring key = Upper(L"HKCU\\" + kExcelAddInKey);
+    return path == key || path == key + L"|QVRSTARTMODE";
+}
+
 std::wstring LogicalUpper(const std::wstring& line) { return Upper(LogicalPath(EntryOf(line))); }
 
 // What changed from before to after, without Windows Installer's records and Wine's session
@@ -175,24 +114,38 @@ std::set<std::wstring> AddInChanges(const Snapshot& before, const Snapshot& afte
     return out;
 }
 
-// The same lines by logical path (a key written in both views counts once), upper-cased.
+// The COM server path in its long form: regsvr32 writes the short form of a path with a blank,
+// the package the long form, which is right also on a volume without short names. Both name the
+// same file.
+std::wstring LongServerPath(const std::wstring& path, const std::wstring& data) {
+    const std::wstring prefix = L" = sz:";
+    if (!path.ends_with(L"\\INPROCSERVER32|") || !data.starts_with(prefix)) return data;
+    wchar_t longPath[MAX_PATH] = {};
+    if (!GetLongPathNameW(data.substr(prefix.size()).c_str(), longPath, MAX_PATH)) return data + L" (no such file)";
+    return prefix + Upper(longPath);
+}
+
+// The same lines by logical path (a key written in both views counts once), upper-cased, with
+// the server path in its long form.
 std::set<std::wstring> Logical(const std::set<std::wstring>& lines) {
     std::set<std::wstring> out;
     for (const auto& line : lines) {
         size_t eq = line.find(L" = ");
-        out.insert(line.substr(0, 2) + LogicalUpper(line) + (eq == std::wstring::npos ? L"" : line.substr(eq)));
+        std::wstring path = LogicalUpper(line);
+        out.insert(line.substr(0, 2) + path + (eq == std::wstring::npos ? L"" : LongServerPath(path, line.substr(eq))));
     }
     return out;
 }
 
 // What is left after an uninstall: every change except empty keys of Windows Installer's own
-// structure, the empty parents of the user's add-in key and Wine's session state.
+// structure, the user's add-in key with its parents and start mode, and Wine's session state.
 std::set<std::wstring> Leftovers(const Snapshot& before, const Snapshot& after) {
     std::set<std::wstring> out;
     for (const auto& line : Changes(before, after)) {
         std::wstring path = LogicalUpper(line);
         bool emptyKeyAdded = line[0] == L'+' && path.find(L'|') == std::wstring::npos;
-        if (WineSessionState(path) || (emptyKeyAdded && (InstallerRecord(path) || ParentOfTheUserAddInKey(path))))
+        if (WineSessionState(path) || TheUsersStartMode(path) ||
+            (emptyKeyAdded && (InstallerRecord(path) || ParentOfTheUserAddInKey(path))))
             continue;
         out.insert(line);
     }
@@ -280,61 +233,6 @@ std::wstring ExcelRunsTheAddIn(const std::wstring& progId) {
 // The package itself
 // ---------------------------------------------------------------------------------------------
 
-class MsiHandle {
-public:
-    MsiHandle() = default;
-    ~MsiHandle() {
-        if (h_) MsiCloseHandle(h_);
-    }
-    MsiHandle(const MsiHandle&) = delete;
-    MsiHandle& operator=(const MsiHandle&) = delete;
-    MSIHANDLE* put() { return &h_; }
-    MSIHANDLE get() const { return h_; }
-
-private:
-    MSIHANDLE h_ = 0;
-};
-
-// The rows of a query, every column as text; nullopt when the query fails (a missing table).
-using Rows = std::vector<std::vector<std::wstring>>;
-std::optional<Rows> Query(MSIHANDLE database, const std::wstring& sql) {
-    MsiHandle view;
-    if (MsiDatabaseOpenViewW(database, sql.c_str(), view.put()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
-        return std::nullopt;
-    Rows rows;
-    for (;;) {
-        MsiHandle record;
-        if (MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) break;
-        std::vector<std::wstring> row;
-        for (UINT i = 1, n = MsiRecordGetFieldCount(record.get()); i <= n; ++i) {
-            wchar_t text[1024] = {};
-            DWORD length = 1024;
-            MsiRecordGetStringW(record.get(), i, text, &length);
-            row.emplace_back(text);
-        }
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
-
-// A property of a package file.
-std::wstring PackageProperty(const std::wstring& package, const std::wstring& name) {
-    MsiHandle database;
-    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.put()) != ERROR_SUCCESS) return L"";
-    auto rows = Query(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property` = '" + name + L"'");
-    return rows && rows->size() == 1 ? rows->front().front() : L"";
-}
-
-// The installed products of a product line.
-std::set<std::wstring> InstalledProducts(const std::wstring& upgradeCode) {
-    std::set<std::wstring> products;
-    wchar_t product[39];
-    for (DWORD i = 0; MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
-        products.insert(product);
-    return products;
-}
-
 // Each test starts on a machine without the add-in and leaves it so, also when it fails half-way:
 // every product of either package line still installed is removed, and Excel with it.
 class PackageTest : public testing::Test {
@@ -344,10 +242,9 @@ protected:
         ASSERT_TRUE(Exists(kBuiltDll));
     }
     void TearDown() override {
-        for (const auto& package : {kPackage, kOtherBitnessPackage})
-            for (const auto& product : InstalledProducts(PackageProperty(package, L"UpgradeCode")))
-                RunProgram(L"msiexec.exe", L"/x " + product + L" /qn");
+        RemoveEveryProductOf({kPackage, kOtherBitnessPackage});
         UninstallExcel();
+        DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
         DeleteTree(HKEY_LOCAL_MACHINE, kOtherAddInKey);
     }
 };
@@ -413,6 +310,8 @@ TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
 
     EXPECT_EQ(L"", Lines(Leftovers(before, TakeSnapshot()))) << "no key or value of the add-in remains";
+    EXPECT_TRUE(ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"QVRStartMode").has_value())
+        << "the per-machine package writes and removes no user data: the user's start mode stays";
     EXPECT_FALSE(Exists(folder)) << "the install folder is gone";
     EXPECT_EQ(cachedBefore, FileNames(InstallerCache())) << "the cached package is gone";
     EXPECT_EQ(L"", RegisteredTypeLibraryPath()) << "no type library registration";
