@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Builds one of the add-in's Windows Installer packages with wixl (msitools):
 #   build-msi.sh --arch x86|x64 --scope machine|user --version 1.0.55 --dll VORTELIXExcel.dll
-#                --uploader Dravenport.exe --out package.msi [--test-build]
+#                --excel-check ExcelCheck.dll --uploader Dravenport.exe --out package.msi [--test-build]
 #                [--help-link URL] [--contact TEXT]
 # --test-build marks a package whose uploader is the stand-in (or whose version is not the DLL's,
 # as the upgrade tests need): its product name says so. Without it the package's version must be
 # the DLL's file version, so that a release's ProductVersion and its DLL cannot drift apart.
-# The DLL is signed here before packing and the package after building when QVR_SIGN_PFX names a
-# certificate (installer/sign.sh); otherwise both stay unsigned.
+# The binaries come signed (CMake signs them before packing); the package is signed here after
+# building when QVR_SIGN_PFX names a certificate (installer/sign.sh); otherwise it stays unsigned.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-arch="" scope="machine" version="" dll="" uploader="" out="" test_build=no
+arch="" scope="machine" version="" dll="" excel_check="" uploader="" out="" test_build=no
 help_link="" contact=""
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -18,6 +18,7 @@ while [ $# -gt 0 ]; do
     --scope) scope="$2"; shift 2 ;;
     --version) version="$2"; shift 2 ;;
     --dll) dll="$2"; shift 2 ;;
+    --excel-check) excel_check="$2"; shift 2 ;;
     --uploader) uploader="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     --test-build) test_build=yes; shift ;;
@@ -31,6 +32,7 @@ case "$arch" in x86|x64) ;; *) fail "--arch must be x86 or x64, not '$arch'" ;; 
 case "$scope" in machine|user) ;; *) fail "--scope must be machine or user, not '$scope'" ;; esac
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version must be major.minor.build, not '$version'"
 [ -f "$dll" ] || fail "no DLL at '$dll'"
+[ -f "$excel_check" ] || fail "no custom action DLL at '$excel_check'"
 [ -f "$uploader" ] || fail "no uploader at '$uploader'"
 [ -n "$out" ] || fail "no --out"
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
@@ -47,7 +49,8 @@ upgrade_below="$major.$minor.$((build + 1))"
 
 stage="$(mktemp -d "${out%.msi}.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
-bash "$here/sign.sh" "$dll" "$stage/VORTELIXExcel.dll"
+cp "$dll" "$stage/VORTELIXExcel.dll"
+cp "$excel_check" "$stage/ExcelCheck.dll"
 cp "$uploader" "$stage/Dravenport.exe"
 # The Add/Remove Programs icon: the ribbon button's picture, as an icon file holding one PNG.
 python3 "$here/../src/addin/art/make_imagelist.py" --png "$stage/mark.png" >/dev/null

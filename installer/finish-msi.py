@@ -10,8 +10,9 @@
   Windows Installer where long names are not (SHORTFILENAMES, volumes without long names).
 - INSTALLDIR and every property an AppSearch sets are secure properties, so that a per-machine
   install takes them from the command line and from the client side in a managed install.
-- Refuses a package with SelfReg or CustomAction rows (the registry comes from Registry rows, no
-  code of ours runs at install time), and a per-machine package with a row under
+- Refuses a package with SelfReg rows or a custom action besides the Excel check (the registry
+  comes from Registry rows, no code of ours writes anything at install time), and a per-machine
+  package with a row under
   HKEY_CURRENT_USER (ICE57: an uninstall as SYSTEM or by another administrator cannot clean it).
 """
 import os
@@ -108,10 +109,17 @@ def main():
     else:
         sql(msi, f"INSERT INTO `Property` (`Property`, `Value`) VALUES ('SecureCustomProperties', {quoted(names)})")
 
+    # The one custom action, the Excel check: an immediate call of a DLL from the Binary table whose
+    # result is ignored (msidbCustomActionTypeDll | msidbCustomActionTypeContinue); wixl marks it
+    # no-impersonate, which means nothing for an immediate action.
+    sql(msi, "UPDATE `CustomAction` SET `Type` = 65 WHERE `Action` = 'FindRunningExcel'")
+
     # Checks.
-    for table in ("SelfReg", "CustomAction"):
-        if rows(msi, table):
-            fail(f"the package has {table} rows")
+    if rows(msi, "SelfReg"):
+        fail("the package has SelfReg rows")
+    actions = [(r[0], r[1]) for r in rows(msi, "CustomAction")]
+    if actions != [("FindRunningExcel", "65")]:
+        fail(f"the package's custom actions are {actions}, not the Excel check alone")
     if scope == "machine":
         hkcu = [r for r in rows(msi, "Registry") if r[1] == "1"]
         if hkcu:

@@ -6,10 +6,12 @@
 
 #include <shlobj.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 namespace msitest {
 
@@ -51,6 +53,35 @@ DWORD Msiexec(const std::wstring& arguments, DWORD expected) {
                       << expected << "; its log ends:\n"
                       << text.substr(text.size() > 6000 ? text.size() - 6000 : 0);
     }
+    return code;
+}
+
+DWORD MsiexecShowingMessage(const std::wstring& arguments, DWORD expected, std::wstring* shown) {
+    shown->clear();
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        while (!done) {
+            if (HWND box = FindWindowW(L"#32770", nullptr)) {
+                wchar_t caption[256] = {}, text[2048] = {};
+                GetWindowTextW(box, caption, 256);
+                GetDlgItemTextW(box, 0xFFFF, text, 2048);
+                // Read once the box is filled in; then close it as its OK button would.
+                if (text[0] && caption[0]) {
+                    if (shown->empty()) *shown = std::wstring(caption) + L": " + text;
+                    PostMessageW(box, WM_COMMAND, IDOK, 0);
+                }
+            }
+            Sleep(100);
+        }
+    });
+    std::wstring log = LogPath();
+    DeleteFileW(log.c_str());
+    DWORD code = regtest::RunProgram(L"msiexec.exe", arguments + L" /qb /l*v " + Quoted(log), 180000);
+    done = true;
+    watcher.join();
+    std::printf("msiexec /qb %ls: exit code %lu, message %ls\n", arguments.c_str(), static_cast<unsigned long>(code),
+                shown->c_str());
+    EXPECT_EQ(expected, code) << "msiexec " << testing::PrintToString(arguments);
     return code;
 }
 

@@ -28,6 +28,10 @@ std::wstring TempFolder();
 // expected. The log's text of the last run (UTF-16 reduced to its ASCII) stays readable.
 DWORD Msiexec(const std::wstring& arguments, DWORD expected = ERROR_SUCCESS);
 std::string LastMsiexecLog();
+// msiexec with the basic UI (/qb), where Windows Installer tells the user why it refuses to
+// install (a launch condition's message box, "Install Failed" under Wine). The box is read and
+// closed; its text is returned in *shown (empty when none appeared).
+DWORD MsiexecShowingMessage(const std::wstring& arguments, DWORD expected, std::wstring* shown);
 
 // "Program Files" of this program's bitness: "Program Files (x86)" for a 32-bit program on
 // 64-bit Windows, as for 32-bit Office.
