@@ -114,25 +114,41 @@ std::set<std::wstring> AddInChanges(const Snapshot& before, const Snapshot& afte
     return out;
 }
 
-// The COM server path in its long form: regsvr32 writes the short form of a path with a blank,
-// the package the long form, which is right also on a volume without short names. Both name the
-// same file.
-std::wstring LongServerPath(const std::wstring& path, const std::wstring& data) {
-    const std::wstring prefix = L" = sz:";
-    if (!path.ends_with(L"\\INPROCSERVER32|") || !data.starts_with(prefix)) return data;
-    wchar_t longPath[MAX_PATH] = {};
-    if (!GetLongPathNameW(data.substr(prefix.size()).c_str(), longPath, MAX_PATH)) return data + L" (no such file)";
-    return prefix + Upper(longPath);
+// The same lines with the COM server path in its long form, taken while the file is there:
+// regsvr32 writes the short form of a path with a blank, the package the long form, which is
+// right also on a volume without short names. Both name the same file.
+std::set<std::wstring> WithLongServerPath(const std::set<std::wstring>& lines) {
+    const std::wstring value = L"\\INPROCSERVER32| = SZ:";
+    std::set<std::wstring> out;
+    for (const auto& line : lines) {
+        size_t at = Upper(line).find(value);
+        if (at == std::wstring::npos) {
+            out.insert(line);
+            continue;
+        }
+        // The file the path names, as the file system names it.
+        qvr::unique_handle file(CreateFileW(line.substr(at + value.size()).c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        wchar_t name[MAX_PATH] = {};
+        DWORD length = file ? GetFinalPathNameByHandleW(file.get(), name, MAX_PATH, FILE_NAME_NORMALIZED) : 0;
+        if (length == 0 || length >= MAX_PATH) {
+            out.insert(line + L" (no such file)");
+        } else {
+            std::wstring path = name;
+            if (path.starts_with(L"\\\\?\\")) path.erase(0, 4);
+            out.insert(line.substr(0, at + value.size()) + path);
+        }
+    }
+    return out;
 }
 
-// The same lines by logical path (a key written in both views counts once), upper-cased, with
-// the server path in its long form.
+// The same lines by logical path (a key written in both views counts once), upper-cased.
 std::set<std::wstring> Logical(const std::set<std::wstring>& lines) {
     std::set<std::wstring> out;
     for (const auto& line : lines) {
         size_t eq = line.find(L" = ");
-        std::wstring path = LogicalUpper(line);
-        out.insert(line.substr(0, 2) + path + (eq == std::wstring::npos ? L"" : LongServerPath(path, line.substr(eq))));
+        out.insert(line.substr(0, 2) + LogicalUpper(line) + (eq == std::wstring::npos ? L"" : line.substr(eq)));
     }
     return out;
 }
@@ -242,7 +258,7 @@ protected:
         ASSERT_TRUE(Exists(kBuiltDll));
     }
     void TearDown() override {
-        RemoveEveryProductOf({kPackage, kOtherBitnessPackage});
+        RemoveEveryProductOf({kPackage, kOtherBitnessPackage, kRebuiltPackage});
         UninstallExcel();
         DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
         DeleteTree(HKEY_LOCAL_MACHINE, kOtherAddInKey);
@@ -331,7 +347,7 @@ TEST_P(Installed, RegistryIsWhatRegsvr32WritesForTheSameFile) {
 
     Snapshot before = TakeSnapshot();
     ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage, GetParam())));
-    std::set<std::wstring> package = AddInChanges(before, TakeSnapshot());
+    std::set<std::wstring> package = WithLongServerPath(AddInChanges(before, TakeSnapshot()));
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
     ASSERT_FALSE(Exists(folder));
 
@@ -340,7 +356,7 @@ TEST_P(Installed, RegistryIsWhatRegsvr32WritesForTheSameFile) {
     ASSERT_TRUE(CopyFileW(kBuiltDll.c_str(), dll.c_str(), TRUE));
     before = TakeSnapshot();
     ASSERT_EQ(0u, RunProgram(L"regsvr32.exe", L"/s " + Quoted(dll)));
-    std::set<std::wstring> regsvr32 = AddInChanges(before, TakeSnapshot());
+    std::set<std::wstring> regsvr32 = WithLongServerPath(AddInChanges(before, TakeSnapshot()));
     EXPECT_EQ(0u, RunProgram(L"regsvr32.exe", L"/u /s " + Quoted(dll)));
     DeleteFileW(dll.c_str());
     RemoveDirectoryW(folder.c_str());

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <atomic>
 #include <chrono>
@@ -39,11 +40,30 @@ std::string LastMsiexecLog() {
     return text;
 }
 
+// Windows Installer processes still running (under Wine the removal of a product replaced by an
+// upgrade runs in a process of its own that can outlive the msiexec that started it).
+int InstallerProcesses() {
+    int count = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (lstrcmpiW(entry.szExeFile, L"msiexec.exe") == 0) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+void WaitForInstallerProcesses() {
+    for (int i = 0; i < 300 && InstallerProcesses() > 0; ++i) Sleep(100);
+}
+
 DWORD Msiexec(const std::wstring& arguments, DWORD expected) {
     std::wstring log = LogPath();
     DeleteFileW(log.c_str());
     auto start = std::chrono::steady_clock::now();
     DWORD code = regtest::RunProgram(L"msiexec.exe", arguments + L" /qn /l*v " + Quoted(log), 180000);
+    WaitForInstallerProcesses();
     std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     std::printf("msiexec %ls: exit code %lu after %.2f s\n", arguments.c_str(), static_cast<unsigned long>(code),
                 took.count());
@@ -77,6 +97,7 @@ DWORD MsiexecShowingMessage(const std::wstring& arguments, DWORD expected, std::
     std::wstring log = LogPath();
     DeleteFileW(log.c_str());
     DWORD code = regtest::RunProgram(L"msiexec.exe", arguments + L" /qb /l*v " + Quoted(log), 180000);
+    WaitForInstallerProcesses();
     done = true;
     watcher.join();
     std::printf("msiexec /qb %ls: exit code %lu, message %ls\n", arguments.c_str(), static_cast<unsigned long>(code),
@@ -192,9 +213,18 @@ std::set<std::wstring> InstalledProducts(const std::wstring& upgradeCode) {
 }
 
 void RemoveEveryProductOf(std::initializer_list<std::wstring> packages) {
-    for (const auto& package : packages)
-        for (const auto& product : InstalledProducts(PackageProperty(package, L"UpgradeCode")))
-            regtest::RunProgram(L"msiexec.exe", L"/x " + product + L" /qn", 180000);
+    // The product line's list, and each package's own product (Wine's upgrades can lose a line's
+    // list while its products stay installed).
+    std::set<std::wstring> products;
+    for (const auto& package : packages) {
+        products.merge(InstalledProducts(PackageProperty(package, L"UpgradeCode")));
+        std::wstring own = PackageProperty(package, L"ProductCode");
+        if (MsiQueryProductStateW(own.c_str()) == INSTALLSTATE_DEFAULT) products.insert(own);
+    }
+    for (const auto& product : products) {
+        regtest::RunProgram(L"msiexec.exe", L"/x " + product + L" /qn", 180000);
+        WaitForInstallerProcesses();
+    }
 }
 
 }  // namespace msitest
