@@ -13,6 +13,7 @@
 #include <oleauto.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwctype>
 #include <map>
 #include <string>
@@ -61,6 +62,40 @@ std::wstring FileVersionOf(const std::wstring& path, std::wstring* language = nu
     return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
            L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
            std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+}
+
+// The system kind the built type library declares ("win32" or "win64"): the key under which
+// RegisterTypeLib, and so the package, files the library's path.
+std::wstring DeclaredTypeLibPlatform() {
+    ITypeLib* library = nullptr;
+    if (FAILED(LoadTypeLibEx(kShippedDll.c_str(), REGKIND_NONE, &library))) return L"(no type library)";
+    TLIBATTR* attr = nullptr;
+    std::wstring platform = L"(no attributes)";
+    if (SUCCEEDED(library->GetLibAttr(&attr))) {
+        platform = attr->syskind == SYS_WIN64 ? L"win64" : L"win32";
+        library->ReleaseTLibAttr(attr);
+    }
+    library->Release();
+    return platform;
+}
+
+// A copy of a DLL whose version resource says 0.9.0.0, older than any build: what an earlier
+// install (regsvr32 or a package) may have left. The fixed file information is found by its
+// signature and changed in place; Windows Installer reads the version from there.
+bool WriteOlderCopy(const std::wstring& from, const std::wstring& to) {
+    std::string bytes = Contents(from);
+    const std::string signature("\xBD\x04\xEF\xFE", 4);
+    size_t at = bytes.find(signature);
+    if (at == std::string::npos || at + 24 > bytes.size()) return false;
+    const DWORD ms = MAKELONG(9, 0), ls = 0;  // 0.9 . 0.0
+    memcpy(&bytes[at + 8], &ms, 4);
+    memcpy(&bytes[at + 12], &ls, 4);
+    HANDLE file = CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+    CloseHandle(file);
+    return ok && FileVersionOf(to) == L"0.9.0.0";
 }
 
 // Click-to-Run's record of Office's bitness, in the 64-bit view where Office keeps it.
@@ -277,6 +312,35 @@ TEST_F(Deployment, RepairRestoresADeletedDll) {
     EXPECT_TRUE(Contents(kShippedDll) == Contents(dll)) << "the DLL is back, as shipped";
 }
 
+// Windows Installer replaces a DLL by version: an older one found at install (left by regsvr32 or
+// an earlier install) or at a repair gives way to the shipped one.
+struct OlderDllCase {
+    const char* name;
+    bool beforeInstall;  // else: found by a repair after the install
+};
+const OlderDllCase kOlderDlls[] = {{"LeftBeforeTheInstall", true}, {"FoundByARepair", false}};
+
+class OlderDll : public Deployment, public testing::WithParamInterface<OlderDllCase> {};
+
+TEST_P(OlderDll, IsReplacedByTheShippedOne) {
+    const std::wstring dll = MachineFolder() + L"VORTELIXExcel.dll";
+    if (GetParam().beforeInstall) {
+        ASSERT_TRUE(CreateDirectoryW(MachineFolder().c_str(), nullptr));
+        ASSERT_TRUE(WriteOlderCopy(kShippedDll, dll));
+        ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(kMachinePackage)));
+    } else {
+        ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(kMachinePackage)));
+        ASSERT_TRUE(WriteOlderCopy(kShippedDll, dll));
+        // msiexec /fo: reinstall files that are missing or older.
+        ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(kMachinePackage) + L" REINSTALL=ALL REINSTALLMODE=omus"));
+    }
+    EXPECT_EQ(kVersion + L".0", FileVersionOf(dll));
+    EXPECT_TRUE(Contents(kShippedDll) == Contents(dll)) << "the shipped DLL";
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, OlderDll, testing::ValuesIn(kOlderDlls),
+                         [](const testing::TestParamInfo<OlderDllCase>& info) { return std::string(info.param.name); });
+
 // Automation finds the add-in's type library the way every client does, in the bitness of the
 // package (this program's).
 TEST_F(Deployment, TypeLibraryResolvesInThePackagesBitness) {
@@ -367,7 +431,8 @@ TEST_F(Deployment, PerUserInstallWritesTheUsersKeysAndUninstallsCleanly) {
     EXPECT_EQ(L"Apartment",
               ReadText(HKEY_CURRENT_USER, classes + L"CLSID\\" + kClsid + L"\\InprocServer32", L"ThreadingModel"));
     EXPECT_EQ(kClsid, ReadText(HKEY_CURRENT_USER, classes + kProgId + L"\\Clsid"));
-    EXPECT_EQ(Upper(dll), Upper(ReadText(HKEY_CURRENT_USER, classes + L"TypeLib\\" + kLibid + L"\\1.0\\409\\win64")
+    EXPECT_EQ(Upper(dll), Upper(ReadText(HKEY_CURRENT_USER, classes + L"TypeLib\\" + kLibid + L"\\1.0\\409\\" +
+                                             DeclaredTypeLibPlatform())
                                     .value_or(L"")));
     EXPECT_EQ(L"{00020424-0000-0000-C000-000000000046}",
               ReadText(HKEY_CURRENT_USER, classes + L"Interface\\" + kIid + L"\\ProxyStubClsid32"));
