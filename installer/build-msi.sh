@@ -1,13 +1,46 @@
 #!/usr/bin/env bash
-# Builds the add-in's Windows Installer package for one Office bitness with wixl (msitools).
-#   build-msi.sh x86|x64 <version> <VORTELIXExcel.dll> <Dravenport.exe> <output.msi>
-# wixl takes file sources relative to the folder it runs in, so the two files are staged next to
-# each other first, under the names they are installed with.
+# Builds one of the add-in's Windows Installer packages with wixl (msitools):
+#   build-msi.sh --arch x86|x64 --scope machine|user --version 1.0.55 --dll VORTELIXExcel.dll
+#                --excel-check ExcelCheck.dll --uploader Dravenport.exe --out package.msi [--test-build]
+#                [--help-link URL] [--contact TEXT]
+# --test-build marks a package whose uploader is the stand-in (or whose version is not the DLL's,
+# as the upgrade tests need): its product name says so. Without it the package's version must be
+# the DLL's file version, so that a release's ProductVersion and its DLL cannot drift apart.
+# The binaries come signed (CMake signs them before packing); the package is signed here after
+# building when QVR_SIGN_PFX names a certificate (installer/sign.sh); otherwise it stays unsigned.
 set -euo pipefail
-arch="$1" version="$2" dll="$3" uploader="$4" out="$5"
-case "$arch" in x86|x64) ;; *) echo "build-msi.sh: arch must be x86 or x64, not '$arch'" >&2; exit 2 ;; esac
 here="$(cd "$(dirname "$0")" && pwd)"
+arch="" scope="machine" version="" dll="" excel_check="" uploader="" out="" test_build=no
+help_link="" contact=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --arch) arch="$2"; shift 2 ;;
+    --scope) scope="$2"; shift 2 ;;
+    --version) version="$2"; shift 2 ;;
+    --dll) dll="$2"; shift 2 ;;
+    --excel-check) excel_check="$2"; shift 2 ;;
+    --uploader) uploader="$2"; shift 2 ;;
+    --out) out="$2"; shift 2 ;;
+    --test-build) test_build=yes; shift ;;
+    --help-link) help_link="$2"; shift 2 ;;
+    --contact) contact="$2"; shift 2 ;;
+    *) echo "build-msi.sh: unknown argument '$1'" >&2; exit 2 ;;
+  esac
+done
+fail() { echo "build-msi.sh: $*" >&2; exit 1; }
+case "$arch" in x86|x64) ;; *) fail "--arch must be x86 or x64, not '$arch'" ;; esac
+case "$scope" in machine|user) ;; *) fail "--scope must be machine or user, not '$scope'" ;; esac
+[[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version must be major.minor.build, not '$version'"
+[ -f "$dll" ] || fail "no DLL at '$dll'"
+[ -f "$excel_check" ] || fail "no custom action DLL at '$excel_check'"
+[ -f "$uploader" ] || fail "no uploader at '$uploader'"
+[ -n "$out" ] || fail "no --out"
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
+
+dll_version="$(python3 "$here/pe-version.py" "$dll" | cut -d' ' -f1)"
+if [ "$test_build" = no ] && [ "$dll_version" != "$version.0" ]; then
+  fail "the package version $version is not the DLL's file version $dll_version"
+fi
 
 # A rebuild of the installed version replaces it as an older version would: the package replaces
 # every version below the next build number.
@@ -17,25 +50,25 @@ upgrade_below="$major.$minor.$((build + 1))"
 stage="$(mktemp -d "${out%.msi}.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 cp "$dll" "$stage/VORTELIXExcel.dll"
+cp "$excel_check" "$stage/ExcelCheck.dll"
 cp "$uploader" "$stage/Dravenport.exe"
+# The Add/Remove Programs icon: the ribbon button's picture, as an icon file holding one PNG.
+python3 "$here/../src/addin/art/make_imagelist.py" --png "$stage/mark.png" >/dev/null
+python3 - "$stage/mark.png" "$stage/VORTELIXExcel.ico" <<'PY'
+import struct, sys
+png = open(sys.argv[1], "rb").read()
+width, height = struct.unpack(">II", png[16:24])
+with open(sys.argv[2], "wb") as f:
+    f.write(struct.pack("<HHH", 0, 1, 1))
+    f.write(struct.pack("<BBBBHHII", width % 256, height % 256, 0, 0, 1, 32, len(png), 6 + 16))
+    f.write(png)
+PY
+rm -f "$stage"/mark*.png
+
 rm -f "$out"
-(cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Version="$version" -D UpgradeBelow="$upgrade_below" -o "$stage/package.msi" "$here/VORTELIXExcel.wxs")
-
-# Component conditions, which wixl cannot write: COM gets the server path in the form the DLL's
-# own registration writes, short when the install folder has a blank, long otherwise.
-msibuild "$stage/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'INSTALLDIR >< \" \"' WHERE \`Component\` = 'ServerPathShort'"
-msibuild "$stage/package.msi" -q "UPDATE \`Component\` SET \`Condition\` = 'NOT (INSTALLDIR >< \" \")' WHERE \`Component\` = 'ServerPathLong'"
-
-# The install folder is a secure property: a per-machine install takes it from the command line
-# also where Windows Installer restricts public properties.
-secure="$(msiinfo export "$stage/package.msi" Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')"
-msibuild "$stage/package.msi" -q "UPDATE \`Property\` SET \`Value\` = '${secure:+$secure;}INSTALLDIR' WHERE \`Property\` = 'SecureCustomProperties'"
-
-# A package that self-registers or runs code of its own would defeat the point of the tables.
-for table in SelfReg CustomAction; do
-  if msiinfo export "$stage/package.msi" "$table" 2>/dev/null | sed -n '4,$p' | grep -q .; then
-    echo "build-msi.sh: the package has $table rows" >&2
-    exit 1
-  fi
-done
-mv "$stage/package.msi" "$out"
+(cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Scope="$scope" -D Version="$version" \
+   -D UpgradeBelow="$upgrade_below" -D TestBuild="$test_build" \
+   -D HelpLink="${help_link:-https://www.vortelix.com/support}" -D Contact="${contact:-VORTELIX service desk}" \
+   -o "$stage/package.msi" "$here/VORTELIXExcel.wxs")
+python3 "$here/finish-msi.py" "$stage/package.msi" "$stage" "$scope"
+bash "$here/sign.sh" "$stage/package.msi" "$out"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Idempotent machine set-up: cross compilers, Wine (32 and 64 bit), widl, CMake, Xvfb, msitools.
+# Idempotent machine set-up: cross compilers, Wine (32 and 64 bit), widl, CMake, Xvfb, msitools,
+# osslsigncode (Authenticode signing of the DLL and the installer packages).
 # Safe to run again; it only installs what is missing.
 set -euo pipefail
 # Whatever step fails, say which and what to do about it.
@@ -10,7 +11,8 @@ have_cmd() { command -v "$1" >/dev/null 2>&1; }
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 pkgs=(wine wine32:i386 wine64 mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-      mingw-w64-tools libwine-dev cmake xvfb xauth msitools wixl imagemagick googletest libxml2-utils)
+      mingw-w64-tools libwine-dev cmake xvfb xauth msitools wixl imagemagick googletest libxml2-utils
+      osslsigncode openssl)
 for p in "${pkgs[@]}"; do have_pkg "$p" || need+=("$p"); done
 
 if [ ${#need[@]} -gt 0 ]; then

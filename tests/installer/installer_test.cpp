@@ -4,6 +4,7 @@
 // writes is exactly what the DLL's own registration (regsvr32) writes for the same file.
 #include "com/handles.h"
 #include "excel_session.h"
+#include "msi_support.h"
 #include "reg_support.h"
 #include "support/test_support.h"
 
@@ -24,6 +25,7 @@
 #include <set>
 
 using namespace regtest;
+using namespace msitest;
 
 namespace {
 
@@ -32,15 +34,6 @@ const std::wstring kOtherBitnessPackage = WindowsPath(QVR_OTHER_BITNESS_MSI);
 const std::wstring kRebuiltPackage = WindowsPath(QVR_REBUILT_MSI);
 const std::wstring kBuiltDll = WindowsPath(QVR_ADDIN_DLL);
 const std::wstring kBuiltUploader = WindowsPath(QVR_PACKAGED_UPLOADER);
-constexpr bool k64Bit = sizeof(void*) == 8;
-constexpr DWORD kInstallFailure = ERROR_INSTALL_FAILURE;  // 1603
-
-std::wstring Upper(std::wstring s) {
-    CharUpperBuffW(s.data(), static_cast<DWORD>(s.size()));
-    return s;
-}
-
-std::wstring Quoted(const std::wstring& s) { return L"\"" + s + L"\""; }
 
 std::wstring Lines(const std::set<std::wstring>& lines) {
     std::wstring out;
@@ -48,46 +41,9 @@ std::wstring Lines(const std::set<std::wstring>& lines) {
     return out;
 }
 
-std::wstring TempFolder() {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
-// ---------------------------------------------------------------------------------------------
-// msiexec, silent, with a verbose log that is shown when the run did not end as expected
-// ---------------------------------------------------------------------------------------------
-
-DWORD Msiexec(const std::wstring& arguments, DWORD expected = ERROR_SUCCESS) {
-    std::wstring log = TempFolder() + L"msiexec.log";
-    DeleteFileW(log.c_str());
-    auto start = std::chrono::steady_clock::now();
-    DWORD code = RunProgram(L"msiexec.exe", arguments + L" /qn /l*v " + Quoted(log));
-    std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    std::printf("msiexec %ls: exit code %lu after %.2f s\n", arguments.c_str(), static_cast<unsigned long>(code),
-                took.count());
-    if (code != expected) {
-        std::ifstream in(log.c_str(), std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::erase(text, '\0');  // the log may be UTF-16
-        ADD_FAILURE() << "msiexec " << testing::PrintToString(arguments) << " ended with " << code << ", expected "
-                      << expected << "; its log ends:\n"
-                      << text.substr(text.size() > 6000 ? text.size() - 6000 : 0);
-    }
-    return code;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Where the add-in goes
 // ---------------------------------------------------------------------------------------------
-
-// "Program Files" of this program's bitness: "Program Files (x86)" for a 32-bit program on 64-bit
-// Windows, as for 32-bit Office.
-std::wstring ProgramFiles() {
-    wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
 
 // An install place: the package's default folder, or the folder an administrator gives with
 // INSTALLDIR. A folder without a blank is the case in which COM gets the long server path.
@@ -107,30 +63,6 @@ std::wstring InstallArguments(const std::wstring& package, const Place& place = 
 }
 
 using qvrtest::Exists;
-
-std::string Contents(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-std::set<std::wstring> FileNames(const std::wstring& folder) {
-    std::set<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    qvr::unique_find find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (!find) return names;
-    do {
-        std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") names.insert(name);
-    } while (FindNextFileW(find.get(), &data));
-    return names;
-}
-
-// Windows Installer's cache of installed packages.
-std::wstring InstallerCache() {
-    wchar_t windows[MAX_PATH] = {};
-    GetWindowsDirectoryW(windows, MAX_PATH);
-    return std::wstring(windows) + L"\\Installer";
-}
 
 // ---------------------------------------------------------------------------------------------
 // The registry, as far as it is the add-in's
@@ -164,6 +96,13 @@ bool ParentOfTheUserAddInKey(const std::wstring& path) {
     return StartsWith(Upper(L"HKCU\\" + kExcelAddInKey), path + L"\\");
 }
 
+// The user's add-in key and the start mode the running add-in keeps in it. The per-machine
+// package writes no user data and leaves it, as it leaves that key of every other user.
+bool TheUsersStartMode(const std::wstring& path) {
+    std::wstring key = Upper(L"HKCU\\" + kExcelAddInKey);
+    return path == key || path == key + L"|QVRSTARTMODE";
+}
+
 std::wstring LogicalUpper(const std::wstring& line) { return Upper(LogicalPath(EntryOf(line))); }
 
 // What changed from before to after, without Windows Installer's records and Wine's session
@@ -173,6 +112,35 @@ std::set<std::wstring> AddInChanges(const Snapshot& before, const Snapshot& afte
     for (const auto& line : Changes(before, after)) {
         std::wstring path = LogicalUpper(line);
         if (!InstallerRecord(path) && !WineSessionState(path)) out.insert(line);
+    }
+    return out;
+}
+
+// The same lines with the COM server path in its long form, taken while the file is there:
+// regsvr32 writes the short form of a path with a blank, the package the long form, which is
+// right also on a volume without short names. Both name the same file.
+std::set<std::wstring> WithLongServerPath(const std::set<std::wstring>& lines) {
+    const std::wstring value = L"\\INPROCSERVER32| = SZ:";
+    std::set<std::wstring> out;
+    for (const auto& line : lines) {
+        size_t at = Upper(line).find(value);
+        if (at == std::wstring::npos) {
+            out.insert(line);
+            continue;
+        }
+        // The file the path names, as the file system names it.
+        qvr::unique_handle file(CreateFileW(line.substr(at + value.size()).c_str(), 0,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        wchar_t name[MAX_PATH] = {};
+        DWORD length = file ? GetFinalPathNameByHandleW(file.get(), name, MAX_PATH, FILE_NAME_NORMALIZED) : 0;
+        if (length == 0 || length >= MAX_PATH) {
+            out.insert(line + L" (no such file)");
+        } else {
+            std::wstring path = name;
+            if (path.starts_with(L"\\\\?\\")) path.erase(0, 4);
+            out.insert(line.substr(0, at + value.size()) + path);
+        }
     }
     return out;
 }
@@ -188,13 +156,14 @@ std::set<std::wstring> Logical(const std::set<std::wstring>& lines) {
 }
 
 // What is left after an uninstall: every change except empty keys of Windows Installer's own
-// structure, the empty parents of the user's add-in key and Wine's session state.
+// structure, the user's add-in key with its parents and start mode, and Wine's session state.
 std::set<std::wstring> Leftovers(const Snapshot& before, const Snapshot& after) {
     std::set<std::wstring> out;
     for (const auto& line : Changes(before, after)) {
         std::wstring path = LogicalUpper(line);
         bool emptyKeyAdded = line[0] == L'+' && path.find(L'|') == std::wstring::npos;
-        if (WineSessionState(path) || (emptyKeyAdded && (InstallerRecord(path) || ParentOfTheUserAddInKey(path))))
+        if (WineSessionState(path) || TheUsersStartMode(path) ||
+            (emptyKeyAdded && (InstallerRecord(path) || ParentOfTheUserAddInKey(path))))
             continue;
         out.insert(line);
     }
@@ -323,61 +292,6 @@ std::wstring ExcelRunsTheAddInAndTheButtonIsPressed(const std::wstring& progId) 
 // The package itself
 // ---------------------------------------------------------------------------------------------
 
-class MsiHandle {
-public:
-    MsiHandle() = default;
-    ~MsiHandle() {
-        if (h_) MsiCloseHandle(h_);
-    }
-    MsiHandle(const MsiHandle&) = delete;
-    MsiHandle& operator=(const MsiHandle&) = delete;
-    MSIHANDLE* put() { return &h_; }
-    MSIHANDLE get() const { return h_; }
-
-private:
-    MSIHANDLE h_ = 0;
-};
-
-// The rows of a query, every column as text; nullopt when the query fails (a missing table).
-using Rows = std::vector<std::vector<std::wstring>>;
-std::optional<Rows> Query(MSIHANDLE database, const std::wstring& sql) {
-    MsiHandle view;
-    if (MsiDatabaseOpenViewW(database, sql.c_str(), view.put()) != ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
-        return std::nullopt;
-    Rows rows;
-    for (;;) {
-        MsiHandle record;
-        if (MsiViewFetch(view.get(), record.put()) != ERROR_SUCCESS) break;
-        std::vector<std::wstring> row;
-        for (UINT i = 1, n = MsiRecordGetFieldCount(record.get()); i <= n; ++i) {
-            wchar_t text[1024] = {};
-            DWORD length = 1024;
-            MsiRecordGetStringW(record.get(), i, text, &length);
-            row.emplace_back(text);
-        }
-        rows.push_back(std::move(row));
-    }
-    return rows;
-}
-
-// A property of a package file.
-std::wstring PackageProperty(const std::wstring& package, const std::wstring& name) {
-    MsiHandle database;
-    if (MsiOpenDatabaseW(package.c_str(), MSIDBOPEN_READONLY, database.put()) != ERROR_SUCCESS) return L"";
-    auto rows = Query(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property` = '" + name + L"'");
-    return rows && rows->size() == 1 ? rows->front().front() : L"";
-}
-
-// The installed products of a product line.
-std::set<std::wstring> InstalledProducts(const std::wstring& upgradeCode) {
-    std::set<std::wstring> products;
-    wchar_t product[39];
-    for (DWORD i = 0; MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, i, product) == ERROR_SUCCESS; ++i)
-        products.insert(product);
-    return products;
-}
-
 // Each test starts on a machine without the add-in and leaves it so, also when it fails half-way:
 // every product of either package line still installed is removed, and Excel with it.
 class PackageTest : public testing::Test {
@@ -387,15 +301,14 @@ protected:
         ASSERT_TRUE(Exists(kBuiltDll));
     }
     void TearDown() override {
-        for (const auto& package : {kPackage, kOtherBitnessPackage})
-            for (const auto& product : InstalledProducts(PackageProperty(package, L"UpgradeCode")))
-                RunProgram(L"msiexec.exe", L"/x " + product + L" /qn");
+        RemoveEveryProductOf({kPackage, kOtherBitnessPackage, kRebuiltPackage});
         UninstallExcel();
+        DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
         DeleteTree(HKEY_LOCAL_MACHINE, kOtherAddInKey);
     }
 };
 
-TEST_F(PackageTest, IsPerMachineForThisBitnessAndRegistersWithoutRunningCode) {
+TEST_F(PackageTest, IsPerMachineForThisBitnessAndRegistersThroughItsTables) {
     MsiHandle database;
     ASSERT_EQ(ERROR_SUCCESS, MsiOpenDatabaseW(kPackage.c_str(), MSIDBOPEN_READONLY, database.put()));
     MsiHandle summary;
@@ -409,11 +322,15 @@ TEST_F(PackageTest, IsPerMachineForThisBitnessAndRegistersWithoutRunningCode) {
 
     EXPECT_EQ((Rows{{L"1"}}), Query(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property` = 'ALLUSERS'"))
         << "installed for all users of the machine";
-    for (const wchar_t* table : {L"SelfReg", L"CustomAction", L"Class", L"TypeLib", L"ProgId"}) {
+    for (const wchar_t* table : {L"SelfReg", L"Class", L"TypeLib", L"ProgId"}) {
         auto rows = Query(database.get(), std::wstring(L"SELECT * FROM `") + table + L"`");
         EXPECT_TRUE(!rows || rows->empty()) << "no " << testing::PrintToString(std::wstring(table))
                                             << " rows: the registry comes from plain Registry rows";
     }
+    // The one custom action only looks whether Excel runs: an immediate DLL call whose result is
+    // ignored (msidbCustomActionTypeDll | msidbCustomActionTypeContinue).
+    EXPECT_EQ((Rows{{L"FindRunningExcel", L"65", L"ExcelCheck", L"FindRunningExcel"}}),
+              Query(database.get(), L"SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`"));
     // Every component lives in the registry view of this bitness (msidbComponentAttributes64bit).
     constexpr int k64BitComponent = 0x100;
     auto components = Query(database.get(), L"SELECT `Component`, `Attributes` FROM `Component`");
@@ -470,6 +387,8 @@ TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
 
     EXPECT_EQ(L"", Lines(Leftovers(before, TakeSnapshot()))) << "no key or value of the add-in remains";
+    EXPECT_TRUE(ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"QVRStartMode").has_value())
+        << "the per-machine package writes and removes no user data: the user's start mode stays";
     EXPECT_FALSE(Exists(folder)) << "the install folder is gone";
     EXPECT_EQ(cachedBefore, FileNames(InstallerCache())) << "the cached package is gone";
     EXPECT_EQ(L"", RegisteredTypeLibraryPath()) << "no type library registration";
@@ -485,7 +404,7 @@ TEST_P(Installed, RegistryIsWhatRegsvr32WritesForTheSameFile) {
 
     Snapshot before = TakeSnapshot();
     ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage, GetParam())));
-    std::set<std::wstring> package = AddInChanges(before, TakeSnapshot());
+    std::set<std::wstring> package = WithLongServerPath(AddInChanges(before, TakeSnapshot()));
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
     ASSERT_FALSE(Exists(folder));
 
@@ -494,7 +413,7 @@ TEST_P(Installed, RegistryIsWhatRegsvr32WritesForTheSameFile) {
     ASSERT_TRUE(CopyFileW(kBuiltDll.c_str(), dll.c_str(), TRUE));
     before = TakeSnapshot();
     ASSERT_EQ(0u, RunProgram(L"regsvr32.exe", L"/s " + Quoted(dll)));
-    std::set<std::wstring> regsvr32 = AddInChanges(before, TakeSnapshot());
+    std::set<std::wstring> regsvr32 = WithLongServerPath(AddInChanges(before, TakeSnapshot()));
     EXPECT_EQ(0u, RunProgram(L"regsvr32.exe", L"/u /s " + Quoted(dll)));
     DeleteFileW(dll.c_str());
     RemoveDirectoryW(folder.c_str());
@@ -548,11 +467,14 @@ TEST_F(PackageTest, ARebuildOfTheInstalledVersionReplacesIt) {
 
     ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage)));
     ASSERT_EQ(0u, Msiexec(InstallArguments(kRebuiltPackage)));
-    EXPECT_EQ(std::set<std::wstring>{rebuilt}, InstalledProducts(upgradeCode)) << "one product, the rebuild";
+    // By product code: Wine's removal of the replaced product drops the product line's list.
+    const std::wstring first = PackageProperty(kPackage, L"ProductCode");
+    EXPECT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(rebuilt.c_str())) << "the rebuild is installed";
+    EXPECT_NE(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(first.c_str())) << "the product it replaced is not";
     EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll"}), FileNames(Folder({})));
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kRebuiltPackage)));
-    EXPECT_TRUE(InstalledProducts(upgradeCode).empty());
+    EXPECT_NE(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(rebuilt.c_str()));
     EXPECT_EQ(L"", Lines(Leftovers(before, TakeSnapshot()))) << "the replaced product left nothing behind";
     EXPECT_FALSE(Exists(Folder({})));
 }

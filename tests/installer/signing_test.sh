@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Authenticode signing of what we ship, with a throw-away code-signing certificate made here
+# (no key lives in the repository):
+#   signing_test.sh <source dir> <build dir> <x86|x64> <version> <VORTELIXExcel.dll> <Dravenport.exe>
+# - sign.sh signs the DLL (SHA-256) and osslsigncode verify accepts it; build-msi.sh signs the
+#   package; a changed byte breaks either signature;
+# - the password reaches neither a command line nor any output, given in the environment or in a
+#   file; a wrong password fails the build step and leaves no output file;
+# - without a certificate sign.sh copies the file unchanged (an unsigned build);
+# - msiexec (Wine) installs the signed package and the installed DLL still verifies.
+set -uo pipefail
+src="$1" build="$2" arch="$3" version="$4" dll="$5" uploader="$6"
+work="$(mktemp -d)"
+prefix=""
+cleanup() {
+  if [ -n "$prefix" ]; then WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1; rm -rf "$prefix"; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+check() {  # check <description> <command...>: the command succeeds
+  local what="$1"; shift
+  if "$@" >"$work/check.log" 2>&1; then echo "ok: $what"; else echo "FAILED: $what"; sed 's/^/    /' "$work/check.log"; failures=$((failures + 1)); fi
+}
+refuse() {  # refuse <description> <command...>: the command fails
+  local what="$1"; shift
+  if "$@" >"$work/check.log" 2>&1; then echo "FAILED: $what (it succeeded)"; failures=$((failures + 1)); else echo "ok: $what"; fi
+}
+verify() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1"; }
+sha256_signed() { osslsigncode verify -CAfile "$work/cert.pem" -in "$1" 2>&1 | grep -qi "digest algorithm.*sha256"; }
+flipped() {  # a copy of $1 with one byte in its middle changed
+  cp "$1" "$2"
+  local at=$(( $(stat -c %s "$1") / 2 ))
+  local byte; byte=$(od -An -tu1 -j "$at" -N1 "$1" | tr -d ' ')
+  printf "$(printf '\\%03o' $(( (byte + 1) % 256 )))" | dd of="$2" bs=1 seek="$at" conv=notrunc status=none
+}
+
+# The throw-away certificate: self-signed, for code signing, valid two days.
+password="$(openssl rand -hex 16)"
+(umask 077 && printf '%s' "$password" >"$work/password")
+openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" \
+  -subj "/CN=VORTELIX test code signing/O=VORTELIX test" \
+  -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" >/dev/null 2>&1
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.pfx" \
+  -passout "file:$work/password" >/dev/null 2>&1 || { echo "FAILED: no test certificate"; exit 1; }
+
+# osslsigncode behind a shim that records its command lines.
+mkdir -p "$work/bin"
+cat >"$work/bin/osslsigncode" <<SHIM
+#!/usr/bin/env bash
+printf '%s\n' "\$*" >>"$work/command-lines"
+exec $(command -v osslsigncode) "\$@"
+SHIM
+chmod +x "$work/bin/osslsigncode"
+export PATH="$work/bin:$PATH"
+
+# The DLL and the custom action DLL, signed before packing (password in the environment).
+for f in "$dll" "$build/installer/ExcelCheck.dll"; do
+  name="$(basename "$f")"
+  QVR_SIGN_PFX="$work/cert.pfx" QVR_SIGN_PASSWORD="$password" bash "$src/installer/sign.sh" "$f" "$work/$name" \
+    >>"$work/output" 2>&1
+  check "$name is signed and verifies" verify "$work/$name"
+  check "$name is signed with SHA-256" sha256_signed "$work/$name"
+done
+flipped "$work/VORTELIXExcel.dll" "$work/changed.dll"
+refuse "a changed byte breaks the DLL's signature" verify "$work/changed.dll"
+refuse "the unsigned DLL does not verify" verify "$dll"
+
+# The package, signed after building (password in a file).
+pkg="$work/VORTELIXExcel-TEST-$version-$arch.msi"
+QVR_SIGN_PFX="$work/cert.pfx" QVR_SIGN_PASSWORD_FILE="$work/password" bash "$src/installer/build-msi.sh" \
+  --arch "$arch" --scope machine --version "$version" --dll "$work/VORTELIXExcel.dll" \
+  --excel-check "$work/ExcelCheck.dll" --uploader "$uploader" --out "$pkg" --test-build >>"$work/output" 2>&1
+check "the package is signed and verifies" verify "$pkg"
+check "the package is signed with SHA-256" sha256_signed "$pkg"
+flipped "$pkg" "$work/changed.msi"
+refuse "a changed byte breaks the package's signature" verify "$work/changed.msi"
+echo "package size signed: $(stat -c %s "$pkg") bytes"
+
+# The password stays out of command lines and output.
+check "osslsigncode ran" test -s "$work/command-lines"
+refuse "the password is on no command line" grep -qF "$password" "$work/command-lines"
+refuse "the password is in no output" grep -qF "$password" "$work/output"
+check "osslsigncode read the password from a file" grep -q -- "-readpass" "$work/command-lines"
+
+# A wrong password fails and leaves nothing behind.
+refuse "a wrong password fails" env QVR_SIGN_PFX="$work/cert.pfx" QVR_SIGN_PASSWORD="wrong" \
+  bash "$src/installer/sign.sh" "$dll" "$work/wrong.dll"
+refuse "a failed signature leaves no output file" test -e "$work/wrong.dll"
+
+# Without a certificate: unchanged, unsigned.
+env -u QVR_SIGN_PFX bash "$src/installer/sign.sh" "$dll" "$work/unsigned.dll"
+check "without a certificate the file is copied unchanged" cmp "$dll" "$work/unsigned.dll"
+
+# Installed by Windows Installer, the DLL still verifies.
+root="$build/wine"
+mkdir -p "$root"
+(
+  flock 9
+  if [ ! -f "$root/template/.ready" ]; then
+    rm -rf "$root/template"
+    WINEPREFIX="$root/template" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
+    WINEPREFIX="$root/template" wineserver -w || true
+    touch "$root/template/.ready"
+  fi
+) 9>"$root/.lock"
+prefix="$root/run-signing-$$"
+rm -rf "$prefix"; cp -a "$root/template" "$prefix"
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+wine msiexec /i "$(winepath -w "$pkg" 2>/dev/null)" /qn >/dev/null 2>&1
+status=$?
+check "msiexec installs the signed package" test "$status" -eq 0
+if [ "$arch" = x64 ]; then folder="$prefix/drive_c/Program Files/VORTELIX Excel"; else folder="$prefix/drive_c/Program Files (x86)/VORTELIX Excel"; fi
+check "the installed DLL still verifies" verify "$folder/VORTELIXExcel.dll"
+check "the installed DLL is the signed one" cmp "$work/VORTELIXExcel.dll" "$folder/VORTELIXExcel.dll"
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
