@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds one of the add-in's Windows Installer packages with wixl (msitools):
 #   build-msi.sh --arch x86|x64 --scope machine|user --version 1.0.55 --dll VORTELIXExcel.dll
-#                --excel-check ExcelCheck.dll --uploader Dravenport.exe --out package.msi [--test-build]
+#                --excel-check ExcelCheck.dll --health-check VORTELIXExcelCheck.exe --uploader Dravenport.exe
+#                --out package.msi [--test-build]
 #                [--help-link URL] [--contact TEXT]
 # --test-build marks a package whose uploader is the stand-in (or whose version is not the DLL's,
 # as the upgrade tests need): its product name says so. Without it the package's version must be
@@ -10,7 +11,7 @@
 # building when QVR_SIGN_PFX names a certificate (installer/sign.sh); otherwise it stays unsigned.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-arch="" scope="machine" version="" dll="" excel_check="" uploader="" out="" test_build=no
+arch="" scope="machine" version="" dll="" excel_check="" health_check="" uploader="" out="" test_build=no
 help_link="" contact=""
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -19,6 +20,7 @@ while [ $# -gt 0 ]; do
     --version) version="$2"; shift 2 ;;
     --dll) dll="$2"; shift 2 ;;
     --excel-check) excel_check="$2"; shift 2 ;;
+    --health-check) health_check="$2"; shift 2 ;;
     --uploader) uploader="$2"; shift 2 ;;
     --out) out="$2"; shift 2 ;;
     --test-build) test_build=yes; shift ;;
@@ -33,6 +35,7 @@ case "$scope" in machine|user) ;; *) fail "--scope must be machine or user, not 
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version must be major.minor.build, not '$version'"
 [ -f "$dll" ] || fail "no DLL at '$dll'"
 [ -f "$excel_check" ] || fail "no custom action DLL at '$excel_check'"
+[ -f "$health_check" ] || fail "no health check at '$health_check'"
 [ -f "$uploader" ] || fail "no uploader at '$uploader'"
 [ -n "$out" ] || fail "no --out"
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
@@ -52,6 +55,7 @@ trap 'rm -rf "$stage"' EXIT
 cp "$dll" "$stage/VORTELIXExcel.dll"
 cp "$excel_check" "$stage/ExcelCheck.dll"
 cp "$uploader" "$stage/Dravenport.exe"
+cp "$health_check" "$stage/VORTELIXExcelCheck.exe"
 # The Add/Remove Programs icon: the ribbon button's picture, as an icon file holding one PNG.
 python3 "$here/../src/addin/art/make_imagelist.py" --png "$stage/mark.png" >/dev/null
 python3 - "$stage/mark.png" "$stage/VORTELIXExcel.ico" <<'PY'

@@ -10,7 +10,9 @@
 #include "addin/addin_module.h"
 #include "addin/coclass.h"
 #include "addin/handoff_files.h"
+#include "com/log.h"
 #include "com/office.h"
+#include "com/texts.h"
 #include "excel_sim.h"
 #include "module/excel_app.h"
 #include "office_host.h"
@@ -758,6 +760,127 @@ TEST_F(HandOff, AFileInUseInTheWorkFolderStaysAndTheRestGoes) {
     vortelix::ClearFolderTree(work);
     CloseHandle(busy);
     EXPECT_EQ((std::vector<std::wstring>{L"busy.tmp"}), WorkTree());
+}
+
+// ---- what the user reads and what the administrator keeps ----
+
+struct LanguageCase {
+    const char* what;
+    LANGID officeLanguage;
+    bool bound;  // false: pressed before start-up (the uploader there), so the error report speaks
+    std::wstring caption;
+    std::wstring text;  // %1: the uploader's path
+};
+
+class HandOffLanguage : public HandOff, public testing::WithParamInterface<LanguageCase> {
+protected:
+    void TearDown() override {
+        HandOff::TearDown();
+        qvr::SetTextLanguage(0);
+    }
+};
+
+TEST_P(HandOffLanguage, TheUserReadsOfficesLanguage) {
+    const LanguageCase& c = GetParam();
+    if (c.bound) {
+        ASSERT_TRUE(DeleteFileW((addInFolder + L"Dravenport.exe").c_str()));
+    }
+    app->uiLanguage = c.officeLanguage;
+    Start(c.bound);
+    app->Open(sourceFile);
+    qvrtest::DialogRecorder dialogs;
+    Press();
+    ASSERT_EQ(1u, dialogs.dialogs.size());
+    std::wstring expected = c.text;
+    if (size_t at = expected.find(L"%1"); at != std::wstring::npos) expected.replace(at, 2, addInFolder + L"Dravenport.exe");
+    EXPECT_EQ(c.caption, dialogs.dialogs[0].caption);
+    EXPECT_EQ(expected, dialogs.dialogs[0].text);
+}
+
+const LanguageCase kLanguageCases[] = {
+    {"English Office", MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), true, L"Error",
+     L"The order upload program %1 was not found."},
+    {"Dutch Office", MAKELANGID(LANG_DUTCH, SUBLANG_DUTCH), true, L"Fout",
+     L"Het uploadprogramma voor bestellingen %1 is niet gevonden."},
+    {"Flemish Office", MAKELANGID(LANG_DUTCH, SUBLANG_DUTCH_BELGIAN), true, L"Fout",
+     L"Het uploadprogramma voor bestellingen %1 is niet gevonden."},
+    {"German Office, no German texts", MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), true, L"Error",
+     L"The order upload program %1 was not found."},
+    {"Dutch Office, error report", MAKELANGID(LANG_DUTCH, SUBLANG_DUTCH), false, L"Fout",
+     L"Fout in VORTELIX Excel: de invoegtoepassing heeft een fout gemeld.\r\n"
+     L"De invoegtoepassing is niet met Excel verbonden."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Languages, HandOffLanguage, testing::ValuesIn(kLanguageCases),
+                         [](const testing::TestParamInfo<LanguageCase>& info) { return CaseName(info.param.what); });
+
+class HandOffRecord : public HandOff {
+protected:
+    void SetUp() override {
+        HandOff::SetUp();
+        qvr::SetTraceFolderForTesting(folder + L"\\Logs");
+        previousSink = qvr::SetEventSink([this](const qvr::EventRecord& r) { events.push_back(r); });
+    }
+    void TearDown() override {
+        qvr::SetEventSink(previousSink);
+        qvr::SetTraceFolderForTesting({});
+        HandOff::TearDown();
+    }
+    std::vector<qvr::EventRecord> EventsWithId(DWORD id) const {
+        std::vector<qvr::EventRecord> found;
+        for (const auto& e : events)
+            if (e.id == id) found.push_back(e);
+        return found;
+    }
+    std::vector<qvr::EventRecord> events;
+    qvr::EventSink previousSink;
+};
+
+TEST_F(HandOffRecord, EachHandOffIsOneEventWithWhatHappenedToTheOriginal) {
+    struct Case {
+        const char* what;
+        bool readOnly;
+        std::wstring original;
+    };
+    const Case cases[] = {{"recycled", false, L"moved to the Recycle Bin"},
+                          {"read-only", true, L"kept: the workbook was opened read-only"}};
+    for (const Case& c : cases) {
+        events.clear();
+        ASSERT_TRUE(CopyFileW(FixturePath().c_str(), sourceFile.c_str(), FALSE)) << c.what;
+        Start();
+        WorkbookSim* book = app->Open(sourceFile);
+        ASSERT_NE(nullptr, book) << c.what;
+        book->SetReadOnly(c.readOnly);
+        qvrtest::DialogRecorder dialogs;
+        Press();
+        Uploader();
+        EXPECT_TRUE(dialogs.dialogs.empty()) << c.what;
+        const auto handOffs = EventsWithId(qvr::kEventHandOff);
+        ASSERT_EQ(1u, handOffs.size()) << c.what;
+        EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, handOffs[0].type);
+        EXPECT_EQ((std::vector<std::wstring>{sourceFile, work + L"\\Order.xlsx", addInFolder + L"Dravenport.exe started",
+                                             c.original}),
+                  handOffs[0].strings)
+            << c.what;
+        app = ExcelApplicationSim::Make<ExcelApplicationSim>();
+    }
+    EXPECT_TRUE(EventsWithId(qvr::kEventErrorShown).empty());
+}
+
+TEST_F(HandOffRecord, AnErrorTheUserSawIsAnEventAndATraceLine) {
+    ASSERT_TRUE(DeleteFileW((addInFolder + L"Dravenport.exe").c_str()));
+    Start();
+    app->Open(sourceFile);
+    qvrtest::DialogRecorder dialogs;
+    Press();
+    ASSERT_EQ(1u, dialogs.dialogs.size());
+    const auto shown = EventsWithId(qvr::kEventErrorShown);
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_EQ(EVENTLOG_ERROR_TYPE, shown[0].type);
+    EXPECT_EQ((std::vector<std::wstring>{L"hand-off", dialogs.dialogs[0].text}), shown[0].strings);
+    EXPECT_TRUE(EventsWithId(qvr::kEventHandOff).empty()) << "nothing was handed off";
+    const std::string trace = ReadText(qvr::TraceFilePath());
+    EXPECT_NE(std::string::npos, trace.find(" ERROR hand-off The order upload program ")) << trace;
 }
 
 }  // namespace

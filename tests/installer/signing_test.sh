@@ -54,8 +54,9 @@ SHIM
 chmod +x "$work/bin/osslsigncode"
 export PATH="$work/bin:$PATH"
 
-# The DLL and the custom action DLL, signed before packing (password in the environment).
-for f in "$dll" "$build/installer/ExcelCheck.dll"; do
+# The DLL, the custom action DLL and the health check, signed before packing (password in the
+# environment).
+for f in "$dll" "$build/installer/ExcelCheck.dll" "$build/bin/VORTELIXExcelCheck.exe"; do
   name="$(basename "$f")"
   QVR_SIGN_PFX="$work/cert.pfx" QVR_SIGN_PASSWORD="$password" bash "$src/installer/sign.sh" "$f" "$work/$name" \
     >>"$work/output" 2>&1
@@ -70,7 +71,8 @@ refuse "the unsigned DLL does not verify" verify "$dll"
 pkg="$work/VORTELIXExcel-TEST-$version-$arch.msi"
 QVR_SIGN_PFX="$work/cert.pfx" QVR_SIGN_PASSWORD_FILE="$work/password" bash "$src/installer/build-msi.sh" \
   --arch "$arch" --scope machine --version "$version" --dll "$work/VORTELIXExcel.dll" \
-  --excel-check "$work/ExcelCheck.dll" --uploader "$uploader" --out "$pkg" --test-build >>"$work/output" 2>&1
+  --excel-check "$work/ExcelCheck.dll" --health-check "$work/VORTELIXExcelCheck.exe" --uploader "$uploader" \
+  --out "$pkg" --test-build >>"$work/output" 2>&1
 check "the package is signed and verifies" verify "$pkg"
 check "the package is signed with SHA-256" sha256_signed "$pkg"
 flipped "$pkg" "$work/changed.msi"

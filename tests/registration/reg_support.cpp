@@ -178,6 +178,8 @@ Snapshot TakeSnapshot() {
     Snapshot s;
     Walk(HKEY_LOCAL_MACHINE, L"HKLM", L"Software", s);
     Walk(HKEY_CURRENT_USER, L"HKCU", L"Software", s);
+    // Event-log sources live outside Software.
+    Walk(HKEY_LOCAL_MACHINE, L"HKLM", L"SYSTEM\\CurrentControlSet\\Services\\EventLog", s);
     return s;
 }
 

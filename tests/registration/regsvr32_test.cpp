@@ -108,6 +108,16 @@ std::set<std::wstring> ExcelAddInKeyLines() {
     };
 }
 
+// The add-in's source in the Application log, with the registered DLL as its message file.
+std::set<std::wstring> EventSourceLines(const std::wstring& dll) {
+    std::wstring key = Upper(L"HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VORTELIX Excel");
+    return {
+        L"+ " + key,
+        L"+ " + key + L"|EVENTMESSAGEFILE = expand:" + dll,
+        L"+ " + key + L"|TYPESSUPPORTED = dword:7",
+    };
+}
+
 std::set<std::wstring> Union(std::set<std::wstring> a, const std::set<std::wstring>& b) {
     a.insert(b.begin(), b.end());
     return a;
@@ -185,6 +195,7 @@ protected:
         UnRegisterTypeLib(kLibidGuid, 1, 0, 0x409, kSysKind);
         DeleteTree(HKEY_LOCAL_MACHINE, kExcelAddInKey);
         DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
+        DeleteTree(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VORTELIX Excel");
         UninstallExcel();
     }
 };
@@ -233,8 +244,10 @@ TEST_P(Regsvr32Folder, WritesExactlyTheListedKeysExcelLoadsItAndUnregistrationRe
     Snapshot registered = TakeSnapshot();
     std::set<std::wstring> changes = LogicalChanges(before, registered);
     std::set<std::wstring> typeLib = TakeTypeLibrary(changes);
-    std::set<std::wstring> expected = Union(ClassKeyLines(L"HKLM\\Software\\Classes", inproc), ExcelAddInKeyLines());
-    EXPECT_EQ(Lines(expected), Lines(changes)) << "the class keys and the all-users Excel key, nothing else";
+    std::set<std::wstring> expected =
+        Union(Union(ClassKeyLines(L"HKLM\\Software\\Classes", inproc), ExcelAddInKeyLines()), EventSourceLines(dll_));
+    EXPECT_EQ(Lines(expected), Lines(changes))
+        << "the class keys, the all-users Excel key and the event-log source, nothing else";
     ExpectTypeLibrary(typeLib, dll_);
 
     ASSERT_EQ(0u, Regsvr32(L"/s", dll_));
@@ -267,7 +280,8 @@ TEST_F(Regsvr32Test, WithoutExcelOnlyTheTypeLibraryAndTheClassKeysAreWritten) {
     ASSERT_EQ(0u, Regsvr32(L"/s", kAddInDll));
     std::set<std::wstring> changes = LogicalChanges(before, TakeSnapshot());
     TakeTypeLibrary(changes);
-    EXPECT_EQ(Lines(ClassKeyLines(L"HKLM\\Software\\Classes", InprocPath(kAddInDll))), Lines(changes));
+    EXPECT_EQ(Lines(Union(ClassKeyLines(L"HKLM\\Software\\Classes", InprocPath(kAddInDll)), EventSourceLines(kAddInDll))),
+              Lines(changes));
     ASSERT_EQ(0u, Regsvr32(L"/u /s", kAddInDll));
     EXPECT_EQ(L"", Lines(LogicalChanges(before, TakeSnapshot())));
 }
@@ -283,7 +297,7 @@ TEST_F(Regsvr32Test, PerUserSwitchesPutTheClassKeysUnderTheCurrentUser) {
     EXPECT_FALSE(TakeTypeLibrary(changes).empty());
     EXPECT_EQ(Lines(Union(ClassKeyLines(L"HKCU\\Software\\Classes", InprocPath(kAddInDll)), ExcelAddInKeyLines())),
               Lines(changes))
-        << "class keys under the current user; the Office add-in key is not affected";
+        << "class keys under the current user; the Office add-in key and the machine's event log are not affected";
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid));
 
     ASSERT_EQ(0u, CallExport(kAddInDll, L"unregister", L"-UNREGSERVERPERUSER"));
