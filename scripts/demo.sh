@@ -136,6 +136,13 @@ recycled="$(ls "$TRASH" 2>&1)"
 expect "$s" "the original workbook file is in the Recycle Bin, restorable ($TRASH)" "Bestelling.xlsx" "$recycled"
 if [ "$status" -eq 0 ]; then verdict+=("  ok    $s: the stand-in reports success"); else
   verdict+=("  FAIL  $s: the stand-in exited with status $status"); failed=1; fi
+# What the administrator finds afterwards: the hand-off's record in the user's trace file.
+trace_file="$(find "$WINEPREFIX/drive_c/users" -path '*VORTELIX/Excel/Logs/VORTELIXExcel.log' 2>/dev/null | head -n 1)"
+trace="$( [ -n "$trace_file" ] && grep ' INFO hand-off ' "$trace_file" | tr -d '\r')"
+echo
+echo "== the hand-off's record in the trace file (%LOCALAPPDATA%\VORTELIX\Excel\Logs\VORTELIXExcel.log):"
+echo "${trace:-(none)}"
+expect "$s" "the hand-off is recorded in the user's trace file" " INFO hand-off workbook " "$trace"
 
 echo
 echo "== scenario 2: the uploader is missing"
