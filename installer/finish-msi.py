@@ -109,6 +109,13 @@ def main():
     else:
         sql(msi, f"INSERT INTO `Property` (`Property`, `Value`) VALUES ('SecureCustomProperties', {quoted(names)})")
 
+    # Expandable strings (REG_EXPAND_SZ, "#%" in the Registry table): wixl writes none, and
+    # escapes a value spelled "#%..." in the source as the text "##%...". The event-log source's
+    # message file is one, as the DLL's own registration writes it.
+    for registry, _root, _key, name, value, *_ in rows(msi, "Registry"):
+        if value.startswith("##%"):
+            sql(msi, f"UPDATE `Registry` SET `Value` = {quoted(value[1:])} WHERE `Registry` = {quoted(registry)}")
+
     # The one custom action, the Excel check: an immediate call of a DLL from the Binary table whose
     # result is ignored (msidbCustomActionTypeDll | msidbCustomActionTypeContinue); wixl marks it
     # no-impersonate, which means nothing for an immediate action.

@@ -144,9 +144,10 @@ class PackageTables : public testing::TestWithParam<PackageCase> {};
 TEST_P(PackageTables, EveryProgramFileIsVersionedFromItsVersionResource) {
     const std::wstring& package = *GetParam().package;
     auto files = QueryPackage(package, L"SELECT `File`, `FileName`, `Version`, `Language` FROM `File`");
-    ASSERT_TRUE(files && files->size() == 2u);
+    ASSERT_TRUE(files && files->size() == 3u);
     const std::map<std::wstring, std::wstring> source = {{L"VORTELIXExcel.dll", kShippedDll},
-                                                         {L"Dravenport.exe", kPackagedUploader}};
+                                                         {L"Dravenport.exe", kPackagedUploader},
+                                                         {L"VORTELIXExcelCheck.exe", WindowsPath(QVR_SHIPPED_HEALTHCHECK)}};
     for (const auto& row : *files) {
         std::wstring longName = row[1].substr(row[1].find(L'|') + 1);
         ASSERT_EQ(1u, source.count(longName)) << testing::PrintToString(row[1]);
@@ -286,7 +287,7 @@ TEST_P(Upgrade, OverAnInstalledVersion) {
     auto installed = [](const std::wstring& product) { return MsiQueryProductStateW(product.c_str()) == INSTALLSTATE_DEFAULT; };
     EXPECT_EQ(c.thisBuildStays, installed(thisBuild)) << "this build";
     EXPECT_EQ(!c.thisBuildStays, installed(installedProduct)) << "the version installed before";
-    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll"}), FileNames(folder))
+    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll", L"VORTELIXExcelCheck.exe"}), FileNames(folder))
         << "in the folder chosen first";
     EXPECT_FALSE(qvrtest::Exists(MachineFolder())) << "nothing in the default folder";
     EXPECT_EQ(Upper(folder + L"\\VORTELIXExcel.dll"),
@@ -425,7 +426,7 @@ TEST_F(Deployment, PerUserInstallWritesTheUsersKeysAndUninstallsCleanly) {
 
     ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(kUserPackage)));
 
-    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll"}), FileNames(folder));
+    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll", L"VORTELIXExcelCheck.exe"}), FileNames(folder));
     EXPECT_TRUE(Contents(kShippedDll) == Contents(dll));
     EXPECT_EQ(Upper(dll), Upper(ReadText(HKEY_CURRENT_USER, classes + L"CLSID\\" + kClsid + L"\\InprocServer32").value_or(L"")));
     EXPECT_EQ(L"Apartment",

@@ -176,6 +176,10 @@ void InstallExcelWithAnotherAddIn() {
     InstallExcel();
     WriteText(HKEY_LOCAL_MACHINE, kOtherAddInKey, L"FriendlyName", L"Another add-in");
     WriteDword(HKEY_LOCAL_MACHINE, kOtherAddInKey, L"LoadBehavior", 3);
+    // The Application log always has sources on Windows; a new Wine prefix has none, and the
+    // empty key would go with the add-in's source on uninstall.
+    WriteDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Another source",
+               L"TypesSupported", 7);
 }
 
 // The file the registry names for the add-in's type library, under the system kind (win32 or
@@ -356,7 +360,7 @@ TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
     ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage, GetParam())));
 
     // The DLL and the uploader it starts, next to each other, as built.
-    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll"}), FileNames(folder));
+    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll", L"VORTELIXExcelCheck.exe"}), FileNames(folder));
     EXPECT_TRUE(Contents(kBuiltDll) == Contents(dll)) << "the DLL of this build";
     EXPECT_TRUE(Contents(kBuiltUploader) == Contents(folder + L"Dravenport.exe")) << "the uploader";
     EXPECT_EQ(Upper(dll), Upper(RegisteredTypeLibraryPath())) << "the type library is registered from the DLL";
@@ -471,7 +475,7 @@ TEST_F(PackageTest, ARebuildOfTheInstalledVersionReplacesIt) {
     const std::wstring first = PackageProperty(kPackage, L"ProductCode");
     EXPECT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(rebuilt.c_str())) << "the rebuild is installed";
     EXPECT_NE(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(first.c_str())) << "the product it replaced is not";
-    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll"}), FileNames(Folder({})));
+    EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll", L"VORTELIXExcelCheck.exe"}), FileNames(Folder({})));
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kRebuiltPackage)));
     EXPECT_NE(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(rebuilt.c_str()));
