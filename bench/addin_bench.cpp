@@ -14,7 +14,7 @@
 //   - the picture of the add-in's button (GetImage_Callback) asked for again, next to its label;
 //   - purging a tree of small files with ClearFolderTree next to a plain DeleteFileW loop.
 // Every figure is printed as "ROW|<what>|<figure>|<baseline>|<note>" (bench/run.sh collects them).
-//   addin_bench [files to purge (10000)] [load rounds (15)]
+//   addin_bench [files to purge (10000)] [load rounds (31)]
 #include "addin/coclass.h"
 #include "bench_support.h"
 #include "addin/handoff_files.h"
@@ -263,7 +263,7 @@ void RemoveTree(const std::wstring& folder) {
 
 int main(int argc, char** argv) {
     int files = argc > 1 ? std::atoi(argv[1]) : 10000;
-    int rounds = argc > 2 ? std::atoi(argv[2]) : 15;
+    int rounds = argc > 2 ? std::atoi(argv[2]) : 31;
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     const std::wstring dll = Folder() + L"VORTELIXExcel.dll";
     const std::wstring nullDll = Folder() + L"NullAddIn.dll";
