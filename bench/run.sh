@@ -33,6 +33,10 @@ if [ -z "${QVR_BENCH_NOBUILD:-}" ]; then
   cmake --build "$build" -j2 --target "${targets[@]}" >&2
 fi
 
+# The machine's load, for the reader to judge the figures by: the other work running beside the
+# benches slows the add-in and its baselines alike, but not always evenly.
+load_before=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
+
 logs="${QVR_BENCH_LOGS:-$build/bench-logs}"
 mkdir -p "$logs"
 rows="$logs/rows.txt"
@@ -57,11 +61,13 @@ for item in "${benches[@]}"; do
   fi
 done
 
+load_after=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
 {
   echo "# Benchmark results"
   echo
   echo "\`bash bench/run.sh\`, $(date -u '+%Y-%m-%d %H:%M UTC'), i686 build under $(wine --version 2>/dev/null || echo Wine)," \
-    "$(nproc) cores. Each figure's baseline was measured in the same run; full output in \`${logs#$root/}/\`."
+    "$(nproc) cores. Each figure's baseline was measured in the same run; full output in \`${logs#$root/}/\`." \
+    "Load average (1, 5, 15 minutes) when the benches started: $load_before; when they ended: $load_after."
   echo
   echo "| Bench | Measure | Figure | Baseline (same run) | Ratio / note |"
   echo "|---|---|---|---|---|"

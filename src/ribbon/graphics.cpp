@@ -4,6 +4,7 @@
 #include "ribbon/ribbon_types.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace qvr {
@@ -25,6 +26,11 @@ BITMAPINFOHEADER TopDown32(int width, int height) {
 }
 
 }  // namespace
+
+uint64_t NewPictureStamp() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
 
 HBITMAP CreateBitmap32(int width, int height, const uint32_t* pixels) {
     BITMAPINFO info{};
@@ -293,6 +299,7 @@ std::vector<uint8_t> TqvrBitmap::SaveToBytes() const {
 TImageList::TImageList(TComponent* owner) : TComponent(owner) { Recreate(); }
 
 void TImageList::Recreate() {
+    Touch();
     list_.reset(ImageList_Create(width_, height_, ILC_COLOR32 | (masked_ ? ILC_MASK : 0), 0, allocBy_));
     if (!list_) throw EqvrError(L"Error creating image list");
 }
@@ -312,12 +319,16 @@ void TImageList::SetHeight(int value) {
 int TImageList::Count() const { return list_ ? ImageList_GetImageCount(list_.get()) : 0; }
 
 int TImageList::Add(HBITMAP image, HBITMAP mask) {
+    Touch();
     int index = ImageList_Add(list_.get(), image, mask);
     if (index < 0) throw EqvrError(L"Failed to add image to the image list");
     return index;
 }
 
-void TImageList::Clear() { ImageList_RemoveAll(list_.get()); }
+void TImageList::Clear() {
+    Touch();
+    ImageList_RemoveAll(list_.get());
+}
 
 unique_hicon TImageList::GetIcon(int index) const {
     return unique_hicon(ImageList_GetIcon(list_.get(), index, ILD_NORMAL));
@@ -388,6 +399,7 @@ void TImageList::ReadData(const std::vector<uint8_t>& stream) {
         unique_hbitmap mono(masked ? CreateMaskBitmap(head.cx, head.cy, tileMask) : nullptr);
         if (ImageList_Add(list.get(), colour.get(), mono.get()) < 0) throw EqvrError(L"Failed to add image to the image list");
     }
+    Touch();
     list_ = std::move(list);
     width_ = head.cx;
     height_ = head.cy;

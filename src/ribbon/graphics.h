@@ -17,6 +17,11 @@ namespace qvr {
 // A new 32-bit top-down DIB section holding `pixels` (width x height); the caller owns it.
 HBITMAP CreateBitmap32(int width, int height, const uint32_t* pixels);
 
+// A number never handed out before in this process. Bitmaps and image lists take a new one at
+// every change of their content, so that what is made from a picture (the icon data Office gets)
+// can be kept under it: the same stamp means the same content, of the same object.
+uint64_t NewPictureStamp();
+
 // A device-independent bitmap that tells its owner when its content changes.
 class TqvrBitmap {
 public:
@@ -45,10 +50,16 @@ public:
     // Called after every change of the content.
     std::function<void()> OnChange;
 
+    // Changes with every change of the content made through these members (drawing into
+    // Handle() directly is not seen: set the picture anew instead).
+    uint64_t Stamp() const { return stamp_; }
+
 private:
     void Changed() {
+        stamp_ = NewPictureStamp();
         if (OnChange) OnChange();
     }
+    uint64_t stamp_ = NewPictureStamp();
     unique_hbitmap handle_;
     int width_ = 0;
     int height_ = 0;
@@ -89,8 +100,13 @@ public:
     void ReadProperty(const FormProperty& property) override;
     void WriteProperties(std::vector<FormProperty>& out) const override;
 
+    // Changes with every change of the pictures made through these members (changes made
+    // through Handle() directly are not seen).
+    uint64_t Stamp() const { return stamp_; }
+
 private:
     void Recreate();
+    void Touch() { stamp_ = NewPictureStamp(); }
 
     unique_himagelist list_;
     int width_ = 16;
@@ -99,6 +115,7 @@ private:
     bool masked_ = true;
     int64_t designLeft_ = 0;
     int64_t designTop_ = 0;
+    uint64_t stamp_ = 0;
 };
 
 }  // namespace qvr

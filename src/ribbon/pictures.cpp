@@ -5,6 +5,7 @@
 #include <objidl.h>
 #include <olectl.h>
 
+#include <algorithm>
 #include <cstring>
 
 using Microsoft::WRL::ComPtr;
@@ -67,7 +68,109 @@ struct DibHeader {
     RGBQUAD colours[256];  // the colour table, or the three bit-field masks
 };
 
+// The ICO data made for Office 2010 and later, kept under the stamp of the picture it was made
+// from (a glyph's, or an image list's with the index in it): making it takes milliseconds of
+// image-list and GDI work, handing it out again a copy into a new stream. A stamp changes with
+// every change of its picture and is never used again, so an entry can only ever be asked for
+// while its picture is unchanged. Only bytes are kept (no GDI or USER object), the least
+// recently used going first when the count or the size passes its bound.
+class IcoCache {
+public:
+    // The stream for the key's data, or nullptr when none is kept.
+    ComPtr<IUnknown> Answer(uint64_t stamp, int32_t index) {
+        SrwExclusive lock(lock_);
+        for (Item& item : items_)
+            if (item.stamp == stamp && item.index == index) {
+                item.used = ++clock_;
+                return IcoStream(item.data);
+            }
+        return {};
+    }
+
+    void Keep(uint64_t stamp, int32_t index, const std::vector<uint8_t>& data) {
+        if (data.size() > kMaxBytes / 4) return;  // a picture that large would push out the rest
+        SrwExclusive lock(lock_);
+        bytes_ += data.size();
+        items_.push_back({stamp, index, ++clock_, data});
+        while (items_.size() > kMaxItems || bytes_ > kMaxBytes) {
+            auto oldest = std::min_element(items_.begin(), items_.end(),
+                                           [](const Item& a, const Item& b) { return a.used < b.used; });
+            bytes_ -= oldest->data.size();
+            items_.erase(oldest);
+        }
+    }
+
+private:
+    static constexpr size_t kMaxItems = 64;
+    static constexpr size_t kMaxBytes = 1024 * 1024;
+    struct Item {
+        uint64_t stamp;
+        int32_t index;  // in the image list; -1 for a glyph
+        uint64_t used;
+        std::vector<uint8_t> data;
+    };
+    class SrwExclusive {
+    public:
+        explicit SrwExclusive(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+        ~SrwExclusive() { ReleaseSRWLockExclusive(&lock_); }
+        SrwExclusive(const SrwExclusive&) = delete;
+        SrwExclusive& operator=(const SrwExclusive&) = delete;
+
+    private:
+        SRWLOCK& lock_;
+    };
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<Item> items_;
+    size_t bytes_ = 0;
+    uint64_t clock_ = 0;
+};
+
+IcoCache g_icoCache;
+
+// The picture of a glyph or of an image list's entry, through the cache from Office 2010 on.
+ComPtr<IUnknown> Picture(const TqvrBitmap* glyph, int32_t imageIndex, const TImageList* images, int32_t hostVersion) {
+    const bool hasGlyph = glyph && !glyph->Empty();
+    if (hostVersion < kIcoStreamHostVersion || (!hasGlyph && (!images || imageIndex < 0)))
+        return IconAnswer(RibbonPictureIcon(glyph, imageIndex, images), hostVersion);
+    const uint64_t stamp = hasGlyph ? glyph->Stamp() : images->Stamp();
+    const int32_t index = hasGlyph ? -1 : imageIndex;
+    if (ComPtr<IUnknown> kept = g_icoCache.Answer(stamp, index)) return kept;
+    unique_hicon icon = RibbonPictureIcon(glyph, imageIndex, images);
+    if (!icon) return {};
+    const std::vector<uint8_t> data = IconFileData(icon.get());
+    g_icoCache.Keep(stamp, index, data);
+    return IcoStream(data);
+}
+
 }  // namespace
+
+ComPtr<IUnknown> IcoStream(const std::vector<uint8_t>& data) {
+    // The memory is filled first and handed to the stream, which frees it with itself.
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, data.size());
+    if (!memory) throw EqvrError(L"Out of memory");
+    if (void* bytes = GlobalLock(memory)) {
+        std::memcpy(bytes, data.data(), data.size());
+        GlobalUnlock(memory);
+    } else {
+        GlobalFree(memory);
+        throw EqvrError(L"Out of memory");
+    }
+    ComPtr<IStream> stream;
+    if (HRESULT hr = CreateStreamOnHGlobal(memory, TRUE, stream.GetAddressOf()); FAILED(hr)) {
+        GlobalFree(memory);
+        ThrowIfFailed(hr);
+    }
+    // The block may be larger than asked for; the stream is exactly the data, positioned after it.
+    ULARGE_INTEGER size;
+    size.QuadPart = data.size();
+    ThrowIfFailed(stream->SetSize(size));
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(data.size());
+    ThrowIfFailed(stream->Seek(end, STREAM_SEEK_SET, nullptr));
+    ComPtr<IUnknown> answer;
+    ThrowIfFailed(stream.As(&answer));
+    return answer;
+}
 
 TImageList* RibbonImageList(TqvrCOMAddInModule& module, const std::wstring& controlId) {
     const TqvrRibbonControlList& registry = module.RibbonControls();
@@ -208,21 +311,14 @@ ComPtr<IUnknown> IconAnswer(unique_hicon icon, int32_t hostMajorVersion) {
         ThrowIfFailed(picture.As(&answer));
         return answer;
     }
-    const std::vector<uint8_t> data = IconFileData(icon.get());
-    ComPtr<IStream> stream;
-    ThrowIfFailed(CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf()));  // the stream frees its memory
-    ULONG written = 0;
-    ThrowIfFailed(stream->Write(data.data(), static_cast<ULONG>(data.size()), &written));
-    if (written != data.size()) throw EqvrError(L"Stream write error");
-    ThrowIfFailed(stream.As(&answer));
-    return answer;
+    return IcoStream(IconFileData(icon.get()));
 }
 
 ComPtr<IUnknown> RibbonControlPicture(const IqvrRibbonComponent& control, TqvrCOMAddInModule& module) {
     const TqvrBitmap* glyph = control.Glyph();
     const bool hasGlyph = glyph && !glyph->Empty();
     TImageList* images = hasGlyph ? nullptr : RibbonImageList(module, control.Id());
-    return IconAnswer(RibbonPictureIcon(glyph, control.ImageIndex(), images), module.HostMajorVersion());
+    return Picture(glyph, control.ImageIndex(), images, module.HostMajorVersion());
 }
 
 ComPtr<IUnknown> RibbonItemPicture(const IqvrRibbonComponent& item, const std::wstring& controlId,
@@ -230,7 +326,7 @@ ComPtr<IUnknown> RibbonItemPicture(const IqvrRibbonComponent& item, const std::w
     const TqvrBitmap* glyph = item.Glyph();
     const bool hasGlyph = glyph && !glyph->Empty();
     TImageList* images = hasGlyph ? nullptr : RibbonImageList(module, controlId);
-    return IconAnswer(RibbonPictureIcon(glyph, item.ImageIndex(), images), module.HostMajorVersion());
+    return Picture(glyph, item.ImageIndex(), images, module.HostMajorVersion());
 }
 
 }  // namespace qvr

@@ -1,6 +1,9 @@
-// Pictures of ribbon controls as Office takes them from the image callbacks: made anew on every
-// request from the control's glyph or from its entry in the tab's image list, and handed over as
-// an icon picture object (Office 2007) or as a stream holding an .ico file (Office 2010 and later).
+// Pictures of ribbon controls as Office takes them from the image callbacks: from the control's
+// glyph or from its entry in the tab's image list, handed over as an icon picture object (Office
+// 2007, made anew on every request) or as a new stream holding an .ico file (Office 2010 and
+// later). The .ico data is kept between requests under the stamp of the glyph or image list it
+// was made from, so that a picture is made again only when its source changed; every request
+// still gets a stream of its own.
 #pragma once
 
 #include "com/handles.h"
@@ -50,5 +53,8 @@ std::vector<uint8_t> IconFileData(HICON icon);
 // owns the handle (it is destroyed when Office releases the picture); from that version on an
 // IStream over the icon's .ico data, positioned after its last byte (the icon is destroyed here).
 Microsoft::WRL::ComPtr<IUnknown> IconAnswer(unique_hicon icon, int32_t hostMajorVersion);
+
+// A new stream object owning a copy of `data`, positioned after its last byte.
+Microsoft::WRL::ComPtr<IUnknown> IcoStream(const std::vector<uint8_t>& data);
 
 }  // namespace qvr

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <stdexcept>
 
 namespace qvr {
 
@@ -162,20 +163,120 @@ std::vector<std::wstring> TqvrXmlAttributes::Names() const {
     return names;
 }
 
+namespace {
+
+// The hash of a key as SameText compares it: ASCII letters folded directly, the rest by towlower.
+// FNV-1a over the folded characters.
+uint32_t FoldedHash(std::wstring_view key) {
+    uint32_t h = 2166136261u;
+    for (wchar_t c : key) {
+        if (c < 128) {
+            if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c + 32);
+        } else {
+            c = static_cast<wchar_t>(towlower(c));
+        }
+        h = (h ^ static_cast<uint32_t>(c)) * 16777619u;
+    }
+    return h;
+}
+
+}  // namespace
+
+void TqvrRibbonControlList::Add(const std::wstring& key, TObject* object) {
+    entries_.push_back({key, object});
+    hashes_.push_back(FoldedHash(key));
+    if (!stale_) IndexEntry(static_cast<int32_t>(entries_.size() - 1));
+}
+
 void TqvrRibbonControlList::Delete(int index) {
+    const size_t at = static_cast<size_t>(index);
+    if (at >= entries_.size()) throw std::out_of_range("TqvrRibbonControlList::Delete");
+    const bool last = at + 1 == entries_.size();
+    if (!stale_) {
+        if (last)
+            UnindexEntry(index);
+        else
+            stale_ = true;  // every later entry moves down by one
+    }
     entries_.erase(entries_.begin() + index);
+    hashes_.erase(hashes_.begin() + index);
+}
+
+void TqvrRibbonControlList::SetString(int index, const std::wstring& key) {
+    Entry& e = entries_.at(static_cast<size_t>(index));
+    if (!stale_) UnindexEntry(index);
+    e.key = key;
+    hashes_[static_cast<size_t>(index)] = FoldedHash(key);
+    if (!stale_) IndexEntry(index);
+}
+
+void TqvrRibbonControlList::Clear() {
+    entries_.clear();
+    hashes_.clear();
+    slots_.clear();
+    used_ = 0;
+    stale_ = true;
 }
 
 int TqvrRibbonControlList::IndexOf(std::wstring_view key) const {
-    for (size_t i = 0; i < entries_.size(); ++i)
-        if (SameText(entries_[i].key, key)) return static_cast<int>(i);
-    return -1;
+    if (entries_.empty()) return -1;
+    if (stale_) Reindex();
+    const uint32_t h = FoldedHash(key);
+    const size_t mask = slots_.size() - 1;
+    // Duplicates may sit anywhere along the probe run: the first entry is the lowest number seen.
+    int32_t found = -1;
+    for (size_t s = h & mask; slots_[s] != kEmpty; s = (s + 1) & mask) {
+        const int32_t i = slots_[s];
+        if (i >= 0 && hashes_[static_cast<size_t>(i)] == h && (found < 0 || i < found) &&
+            SameText(entries_[static_cast<size_t>(i)].key, key))
+            found = i;
+    }
+    return found;
 }
 
 int TqvrRibbonControlList::IndexOfObject(const TObject* object) const {
     for (size_t i = entries_.size(); i-- > 0;)
         if (entries_[i].object == object) return static_cast<int>(i);
     return -1;
+}
+
+void TqvrRibbonControlList::IndexEntry(int32_t index) const {
+    // At most half the slots in use (removed ones included), so that probe runs stay short and
+    // one slot is always empty.
+    if ((used_ + 1) * 2 > slots_.size()) {
+        Reindex();  // takes in every entry, this one too
+        return;
+    }
+    const size_t mask = slots_.size() - 1;
+    size_t s = hashes_[static_cast<size_t>(index)] & mask;
+    while (slots_[s] >= 0) s = (s + 1) & mask;
+    if (slots_[s] == kEmpty) ++used_;
+    slots_[s] = index;
+}
+
+void TqvrRibbonControlList::UnindexEntry(int32_t index) const {
+    if (slots_.empty()) return;
+    const size_t mask = slots_.size() - 1;
+    for (size_t s = hashes_[static_cast<size_t>(index)] & mask; slots_[s] != kEmpty; s = (s + 1) & mask)
+        if (slots_[s] == index) {
+            slots_[s] = kRemoved;
+            return;
+        }
+}
+
+void TqvrRibbonControlList::Reindex() const {
+    size_t size = 16;
+    while (size < entries_.size() * 4) size *= 2;  // a quarter full: room to grow before the next rebuild
+    slots_.assign(size, kEmpty);
+    used_ = 0;
+    stale_ = false;
+    const size_t mask = size - 1;
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        size_t s = hashes_[i] & mask;
+        while (slots_[s] != kEmpty) s = (s + 1) & mask;
+        slots_[s] = static_cast<int32_t>(i);
+        ++used_;
+    }
 }
 
 }  // namespace qvr

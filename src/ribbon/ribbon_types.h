@@ -251,6 +251,12 @@ private:
 
 // The module's component registry: every tab and control in creation order under the text it
 // is registered with. Unsorted; lookups ignore letter case; duplicates are allowed.
+// Office names a control by its id in every callback, so IndexOf is answered from a hash index
+// over the keys (folded as SameText folds them) rather than by a walk over the list: a callback
+// for the last of many controls costs what one for the first does. The index follows Add,
+// SetString and Clear as they happen; a Delete that is not of the last entry shifts the indexes
+// after it, so it only marks the index stale, and the next lookup rebuilds it in one pass (a
+// component tree being destroyed deletes many entries in a row and looks nothing up).
 class TqvrRibbonControlList {
 public:
     struct Entry {
@@ -260,18 +266,31 @@ public:
     int Count() const { return static_cast<int>(entries_.size()); }
     const std::wstring& Strings(int index) const { return entries_.at(static_cast<size_t>(index)).key; }
     TObject* Objects(int index) const { return entries_.at(static_cast<size_t>(index)).object; }
-    void Add(const std::wstring& key, TObject* object) { entries_.push_back({key, object}); }
+    void Add(const std::wstring& key, TObject* object);
     void Delete(int index);
     // First entry whose key equals `key` without regard to letter case; -1 if none.
     int IndexOf(std::wstring_view key) const;
     // The entry of `object`, searched from the end (new components are near it); -1 if none.
     int IndexOfObject(const TObject* object) const;
-    void SetString(int index, const std::wstring& key) { entries_.at(static_cast<size_t>(index)).key = key; }
-    void Clear() { entries_.clear(); }
+    void SetString(int index, const std::wstring& key);
+    void Clear();
     const std::vector<Entry>& Entries() const { return entries_; }
 
 private:
+    static constexpr int32_t kEmpty = -1;
+    static constexpr int32_t kRemoved = -2;  // a slot whose entry left; lookups probe past it
+    void IndexEntry(int32_t index) const;
+    void UnindexEntry(int32_t index) const;
+    void Reindex() const;
+
     std::vector<Entry> entries_;
+    std::vector<uint32_t> hashes_;  // the folded hash of each entry's key, in step with entries_
+    // Open addressing, linear probing, a power of two long: the number of an entry, or kEmpty or
+    // kRemoved. Built on the first lookup; empty until then (a module that is never asked costs
+    // nothing).
+    mutable std::vector<int32_t> slots_;
+    mutable size_t used_ = 0;  // slots that are not kEmpty
+    mutable bool stale_ = true;
 };
 
 }  // namespace qvr

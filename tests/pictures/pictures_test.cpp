@@ -13,6 +13,7 @@
 #include <olectl.h>
 
 #include <cstdlib>
+#include <functional>
 
 using namespace qvr;
 using namespace dispatchtest;
@@ -290,6 +291,136 @@ TEST_P(Sources, TheGlyphsBottomLeftColourIsClearAndTheGlyphKeepsItsColours) {
             if (key) EXPECT_EQ(0u, first.pixels.argb[i] >> 24) << id << " alpha at " << i;
             else EXPECT_EQ(0xFF000000u | before[i], first.pixels.argb[i]) << id << " at " << i;
         }
+    }
+}
+
+// ---- a picture changes, Office asks again ----
+
+// What Office should see of a glyph: its colours opaque, its bottom-left colour clear.
+Pixels SeenGlyph(int width, int height, const std::vector<uint32_t>& glyph) {
+    Pixels p{width, height, {}, {}};
+    const uint32_t key = glyph[static_cast<size_t>(height - 1) * width] & 0xFFFFFF;
+    for (uint32_t g : glyph) {
+        p.argb.push_back(0xFF000000u | (g & 0xFFFFFF));
+        p.clear.push_back((g & 0xFFFFFF) == key);
+    }
+    return p;
+}
+
+// The picture at `index` of a list, as the list holds it.
+Pixels Held(const TImageList& list, int index) {
+    return Pixels{list.Width(), list.Height(), list.GetPixels(index), list.GetMask(index)};
+}
+
+// The made-up picture in other colours.
+Pixels Recoloured(Pixels p, uint32_t xorRgb) {
+    for (uint32_t& v : p.argb) v ^= xorRgb;
+    return p;
+}
+
+TEST_P(Sources, AChangedGlyphImageIndexOrImageListGivesTheNewPictureAtOnce) {
+    auto* tab = Component<TqvrRibbonTab>(L"T");
+    auto* indexed = Component<TqvrRibbonButton>(L"Indexed");
+    auto* glyphed = Component<TqvrRibbonButton>(L"Glyph");
+    TqvrRibbonItem* fruit = Component<TqvrRibbonComboBox>(L"Fruit")->Items().GetItem(1);
+    ASSERT_TRUE(tab && indexed && glyphed && fruit);
+    const Pixels blue = Recoloured(MadeUpPicture(), 0x00FF00), red = Recoloured(MadeUpPicture(), 0x0000FF);
+    auto add = [](TImageList& to, const Pixels& p) {
+        unique_hbitmap colour = ColourBitmap(p), mask = MaskBitmap(p);
+        return to.Add(colour.get(), mask.get());
+    };
+    std::vector<uint32_t> otherGlyph = Glyph(true);
+    for (uint32_t& p : otherGlyph) p ^= 0x00302010;
+    auto* second = new TImageList(&Module());
+    second->SetWidth(48);
+    second->SetHeight(48);
+    add(*second, red);
+
+    struct Step {
+        const char* change;
+        std::function<void()> make;
+        const wchar_t* callback;
+        const wchar_t* control;
+        std::optional<int> item;
+        std::function<Pixels()> expected;
+    };
+    const Step steps[] = {
+        {"none (the first request)", [] {}, L"GetImage_Callback", L"Indexed", {}, [&] { return Held(*list, 0); }},
+        {"another image index", [&] { indexed->SetImageIndex(add(*list, blue)); }, L"GetImage_Callback", L"Indexed", {},
+         [&] { return Held(*list, 1); }},
+        {"the image index back", [&] { indexed->SetImageIndex(0); }, L"GetImage_Callback", L"Indexed", {},
+         [&] { return Held(*list, 0); }},
+        {"the list's pictures, same index", [&] {
+             list->Clear();
+             add(*list, blue);
+         }, L"GetImage_Callback",
+         L"Indexed", {}, [&] { return Held(*list, 0); }},
+        {"the list read from a stored one", [&] { list->ReadData(second->WriteData()); }, L"GetImage_Callback",
+         L"Indexed", {}, [&] { return Held(*second, 0); }},
+        {"the list's size", [&] {
+             list->SetWidth(32);
+             list->SetHeight(32);
+             add(*list, MadeUpPicture(32));
+         },
+         L"GetImage_Callback", L"Indexed", {}, [&] { return Held(*list, 0); }},
+        {"another image list on the tab", [&] { tab->SetImages(second); }, L"GetImage_Callback", L"Indexed", {},
+         [&] { return Held(*second, 0); }},
+        {"a glyph given to an indexed control", [&] { indexed->GlyphBitmap().SetPixels(16, 24, otherGlyph); },
+         L"GetImage_Callback", L"Indexed", {}, [&] { return SeenGlyph(16, 24, otherGlyph); }},
+        {"that glyph taken away", [&] { indexed->GlyphBitmap().SetHandle(nullptr); }, L"GetImage_Callback", L"Indexed",
+         {}, [&] { return Held(*second, 0); }},
+        {"none (the glyph's first request)", [] {}, L"GetImage_Callback", L"Glyph", {},
+         [&] { return SeenGlyph(16, 24, Glyph(true)); }},
+        {"the glyph's pixels", [&] { glyphed->GlyphBitmap().SetPixels(16, 24, otherGlyph); }, L"GetImage_Callback",
+         L"Glyph", {}, [&] { return SeenGlyph(16, 24, otherGlyph); }},
+        {"the glyph assigned from another", [&] { glyphed->GlyphBitmap().Assign(fruit->GlyphBitmap()); },
+         L"GetImage_Callback", L"Glyph", {}, [&] { return SeenGlyph(16, 24, Glyph(true)); }},
+        {"an item's glyph", [&] { fruit->GlyphBitmap().SetPixels(16, 24, otherGlyph); }, L"GetItemImage_Callback",
+         L"Fruit", 1, [&] { return SeenGlyph(16, 24, otherGlyph); }},
+        {"the item's glyph emptied by an empty stored bitmap",
+         [&] { fruit->GlyphBitmap().LoadFromBytes(indexed->GlyphBitmap().SaveToBytes()); },
+         L"GetItemImage_Callback", L"Fruit", 1, [&] { return Held(*second, 0); }},
+    };
+    for (const Step& step : steps) {
+        step.make();
+        // Asked twice: the second answer comes from what the first one made, if anything is kept.
+        for (int round = 0; round < 2; ++round) {
+            Received got = Receive(Ask(step.callback, step.control, step.item));
+            const Pixels expected = step.expected();
+            ASSERT_EQ(Expected(GetParam(), expected.width, expected.height), got.what) << "after " << step.change;
+            EXPECT_TRUE(SamePicture(expected, got.pixels)) << "after " << step.change << ", request " << round + 1;
+        }
+    }
+}
+
+TEST_P(Sources, EveryRequestGetsAnObjectOfItsOwn) {
+    unique_variant first = Ask(L"GetImage_Callback", L"Indexed");
+    unique_variant second = Ask(L"GetImage_Callback", L"Indexed");
+    ASSERT_EQ(VT_UNKNOWN, first.vt);
+    ASSERT_EQ(VT_UNKNOWN, second.vt);
+    EXPECT_NE(first.punkVal, second.punkVal);
+    const Received expected = Receive(second);
+    if (GetParam() >= 14) {
+        // Office reads its stream from the start and may do anything with it: nothing of that
+        // reaches the next answer.
+        ComPtr<IStream> stream;
+        ASSERT_EQ(S_OK, first.punkVal->QueryInterface(IID_IStream, reinterpret_cast<void**>(stream.GetAddressOf())));
+        const std::vector<uint8_t> garbage(64, 0xEE);
+        LARGE_INTEGER start{};
+        ASSERT_EQ(S_OK, stream->Seek(start, STREAM_SEEK_SET, nullptr));
+        ULONG written = 0;
+        ASSERT_EQ(S_OK, stream->Write(garbage.data(), static_cast<ULONG>(garbage.size()), &written));
+        ULARGE_INTEGER small;
+        small.QuadPart = 100;
+        ASSERT_EQ(S_OK, stream->SetSize(small));
+    }
+    first = unique_variant();
+    Received third = Receive(Ask(L"GetImage_Callback", L"Indexed"));
+    ASSERT_EQ(expected.what, third.what);
+    EXPECT_TRUE(third.streamAtEnd || GetParam() < 14);
+    EXPECT_TRUE(SamePicture(expected.pixels, third.pixels));
+    if (GetParam() >= 14) {
+        EXPECT_EQ(expected.ico->fileBytes, third.ico->fileBytes);
     }
 }
 
