@@ -1,15 +1,15 @@
 #include "com/component.h"
 
 #include "com/error.h"
+#include "com/locks.h"
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 namespace qvr {
 
 namespace {
-std::mutex g_classesLock;
+SrwLock g_classesLock;
 std::map<std::wstring, TComponentFactory>& Classes() {
     static std::map<std::wstring, TComponentFactory> classes;
     return classes;
@@ -17,12 +17,12 @@ std::map<std::wstring, TComponentFactory>& Classes() {
 }  // namespace
 
 void RegisterComponentClass(const std::wstring& className, TComponentFactory factory) {
-    std::lock_guard lock(g_classesLock);
+    ExclusiveLock lock(g_classesLock);
     Classes()[className] = factory;
 }
 
 TComponentFactory FindComponentClass(const std::wstring& className) {
-    std::lock_guard lock(g_classesLock);
+    ExclusiveLock lock(g_classesLock);
     auto it = Classes().find(className);
     return it == Classes().end() ? nullptr : it->second;
 }

@@ -1,17 +1,18 @@
 #include "com/dialogs.h"
 
-#include <mutex>
+#include "com/locks.h"
+
 #include <utility>
 
 namespace qvr {
 
 namespace {
 
-std::mutex g_handlerLock;
+SrwLock g_handlerLock;
 DialogHandler g_handler;
 
 DialogHandler CurrentHandler() {
-    std::lock_guard lock(g_handlerLock);
+    ExclusiveLock lock(g_handlerLock);
     return g_handler;
 }
 
@@ -37,7 +38,7 @@ LRESULT CALLBACK RenameButtons(int code, WPARAM wParam, LPARAM lParam) {
 }  // namespace
 
 DialogHandler SetDialogHandler(DialogHandler handler) {
-    std::lock_guard lock(g_handlerLock);
+    ExclusiveLock lock(g_handlerLock);
     return std::exchange(g_handler, std::move(handler));
 }
 

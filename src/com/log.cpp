@@ -1,13 +1,12 @@
 #include "com/log.h"
 
 #include "com/handles.h"
+#include "com/locks.h"
 
 #include <shlobj.h>
 
 #include <atomic>
 #include <cstdio>
-#include <mutex>
-#include <shared_mutex>
 
 namespace qvr {
 
@@ -15,17 +14,17 @@ namespace {
 
 // Guards the identity, the sink and the trace folder; records from other threads (a class
 // factory call, say) may come while the main thread writes.
-std::shared_mutex g_lock;
+SrwLock g_lock;
 LogIdentity g_identity;
 EventSink g_sink;
 std::wstring g_traceFolder;  // set for tests; else under %LOCALAPPDATA%
-std::mutex g_fileLock;
+SrwLock g_fileLock;
 std::atomic<int> g_level{-1};  // -1: not read yet
 
 LogLevel ReadLevel() noexcept {
     std::wstring key;
     {
-        std::shared_lock lock(g_lock);
+        SharedLock lock(g_lock);
         key = g_identity.settingsKey;
     }
     if (key.empty()) return kDefaultLogLevel;
@@ -70,7 +69,7 @@ std::wstring OneLine(std::wstring_view text) {
 std::wstring TraceFolder() {
     std::wstring folder, sub;
     {
-        std::shared_lock lock(g_lock);
+        SharedLock lock(g_lock);
         folder = g_traceFolder;
         sub = g_identity.traceFolder;
     }
@@ -106,7 +105,7 @@ void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view 
                  t.wSecond, t.wMilliseconds, GetCurrentProcessId());
         std::string line = Utf8(std::wstring(stamp) + level + L" " + std::wstring(area) + L" " + OneLine(message)) + "\r\n";
 
-        std::lock_guard lock(g_fileLock);
+        ExclusiveLock lock(g_fileLock);
         // Shared for reading and deleting, so that a person or a collector can read, copy or
         // remove the file while Excel runs; other Excel processes append to it too.
         constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -139,7 +138,7 @@ void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view 
 void ReportToEventLog(const EventRecord& record) {
     std::wstring source;
     {
-        std::shared_lock lock(g_lock);
+        SharedLock lock(g_lock);
         source = g_identity.eventSource;
     }
     if (source.empty()) return;
@@ -155,7 +154,7 @@ void Report(EventRecord record) noexcept {
     try {
         EventSink sink;
         {
-            std::shared_lock lock(g_lock);
+            SharedLock lock(g_lock);
             sink = g_sink;
         }
         if (sink)
@@ -171,16 +170,19 @@ void Report(EventRecord record) noexcept {
 
 void ConfigureLog(LogIdentity identity) {
     {
-        std::unique_lock lock(g_lock);
+        ExclusiveLock lock(g_lock);
         g_identity = std::move(identity);
     }
     g_level = -1;
 }
 
-const LogIdentity& CurrentLogIdentity() noexcept { return g_identity; }
+LogIdentity CurrentLogIdentity() {
+    SharedLock lock(g_lock);
+    return g_identity;
+}
 
 EventSink SetEventSink(EventSink sink) {
-    std::unique_lock lock(g_lock);
+    ExclusiveLock lock(g_lock);
     return std::exchange(g_sink, std::move(sink));
 }
 
@@ -201,7 +203,7 @@ bool VerboseLogging() noexcept { return CurrentLogLevel() >= LogLevel::Verbose; 
 std::wstring TraceFilePath() {
     std::wstring file;
     {
-        std::shared_lock lock(g_lock);
+        SharedLock lock(g_lock);
         if (g_identity.traceFile.empty()) return {};
         file = g_identity.traceFile;
     }
@@ -210,7 +212,7 @@ std::wstring TraceFilePath() {
 }
 
 void SetTraceFolderForTesting(std::wstring folder) {
-    std::unique_lock lock(g_lock);
+    ExclusiveLock lock(g_lock);
     g_traceFolder = std::move(folder);
 }
 

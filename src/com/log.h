@@ -25,7 +25,8 @@ struct LogIdentity {
     std::wstring traceFile;    // e.g. "VORTELIXExcel.log"
 };
 void ConfigureLog(LogIdentity identity);
-const LogIdentity& CurrentLogIdentity() noexcept;
+// A copy, taken under the lock: the identity may be set again while another thread reads it.
+LogIdentity CurrentLogIdentity();
 
 // The event ids of the DLL's message table.
 inline constexpr DWORD kEventErrorShown = 1000;      // %1 area, %2 the text the user saw

@@ -2,6 +2,7 @@
 
 #include "com/error.h"
 #include "com/handles.h"
+#include "com/locks.h"
 #include "server/factory.h"
 
 namespace qvr {
@@ -9,27 +10,6 @@ namespace qvr {
 namespace {
 TComServer* g_server = nullptr;
 
-class SharedLock {
-public:
-    explicit SharedLock(SRWLOCK& l) : l_(l) { AcquireSRWLockShared(&l_); }
-    ~SharedLock() { ReleaseSRWLockShared(&l_); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-
-private:
-    SRWLOCK& l_;
-};
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& l) : l_(l) { AcquireSRWLockExclusive(&l_); }
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&l_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
-private:
-    SRWLOCK& l_;
-};
 }  // namespace
 
 std::wstring GetModulePath(HMODULE module) {

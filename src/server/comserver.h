@@ -2,6 +2,8 @@
 // DllCanUnloadNow, keeps the list of class factories and the DLL's own type library.
 #pragma once
 
+#include "com/locks.h"
+
 #include <windows.h>
 #include <oaidl.h>
 #include <wrl/client.h>
@@ -58,9 +60,9 @@ private:
     std::wstring fileName_;
     std::atomic<LONG> objectCount_{0};
     std::atomic<LONG> factoryCount_{0};
-    mutable SRWLOCK factoriesLock_ = SRWLOCK_INIT;
+    mutable SrwLock factoriesLock_;
     std::vector<std::unique_ptr<TqvrFactory>> factories_;
-    SRWLOCK typeLibLock_ = SRWLOCK_INIT;
+    SrwLock typeLibLock_;
     Microsoft::WRL::ComPtr<ITypeLib> typeLib_;
 };
 

@@ -23,17 +23,10 @@ namespace {
 
 HINSTANCE g_instance = nullptr;
 // Guards building and releasing the server; the exports may come on any thread.
-SRWLOCK g_serverLock = SRWLOCK_INIT;
+qvr::SrwLock g_serverLock;
 // The automation library, held while the server exists.
 HMODULE g_oleaut = nullptr;
 
-class ServerLock {
-public:
-    ServerLock() { AcquireSRWLockExclusive(&g_serverLock); }
-    ~ServerLock() { ReleaseSRWLockExclusive(&g_serverLock); }
-    ServerLock(const ServerLock&) = delete;
-    ServerLock& operator=(const ServerLock&) = delete;
-};
 
 void ReleaseServer() noexcept {
     qvr::TComServer::Destroy();
@@ -73,7 +66,7 @@ bool ReleaseServerIfUnused() noexcept {
 // runs (without holding the lock through it: registration may show a dialog).
 HRESULT UpdateRegistry(bool reg) noexcept {
     {
-        ServerLock lock;
+        qvr::ExclusiveLock lock(g_serverLock);
         try {
             Server().CountObject();
         } catch (...) {
@@ -81,7 +74,7 @@ HRESULT UpdateRegistry(bool reg) noexcept {
         }
     }
     HRESULT hr = qvr::DllUpdateRegistry(reg);
-    ServerLock lock;
+    qvr::ExclusiveLock lock(g_serverLock);
     qvr::TComServer::Instance()->UncountObject();
     ReleaseServerIfUnused();
     return hr;
@@ -105,7 +98,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    ServerLock lock;
+    qvr::ExclusiveLock lock(g_serverLock);
     qvr::TComServer* server = nullptr;
     try {
         server = &Server();
@@ -124,7 +117,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    ServerLock lock;
+    qvr::ExclusiveLock lock(g_serverLock);
     return ReleaseServerIfUnused() ? S_OK : S_FALSE;
 }
 
