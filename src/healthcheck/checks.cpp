@@ -324,6 +324,23 @@ Check CheckAddInKey(const Facts& f) {
     return c;
 }
 
+// The add-in's values in one of Office's per-version lists under Resiliency, each described for the
+// report by `describe(version, name, value)`.
+template <typename Describe>
+std::vector<std::wstring> OurListValues(const Facts& f, std::wstring (*listKey)(const std::wstring&), Describe describe) {
+    std::vector<std::wstring> found;
+    for (const std::wstring& v : f.versions)
+        for (const auto& [name, raw] : ReadValues(HKEY_CURRENT_USER, listKey(v)))
+            if (IsOurListValue(name, f)) found.push_back(describe(v, name, raw));
+    return found;
+}
+
+std::wstring Joined(const std::vector<std::wstring>& items, const wchar_t* separator) {
+    std::wstring out;
+    for (size_t i = 0; i < items.size(); ++i) out += (i ? separator : L"") + items[i];
+    return out;
+}
+
 Check CheckDisabledItems(const Facts& f) {
     Check c{L"disabled-items", L"Office's list of disabled add-ins (Resiliency\\DisabledItems)", Status::Ok, {}, {}};
     std::vector<std::wstring> ours, elsewhere;
@@ -338,9 +355,8 @@ Check CheckDisabledItems(const Facts& f) {
         }
     if (!ours.empty()) {
         c.status = Status::Fail;
-        c.detail = L"Office turned the add-in off after it crashed Excel: ";
-        for (size_t i = 0; i < ours.size(); ++i) c.detail += (i ? L"; " : L"") + ours[i];
-        c.detail += L". Excel does not load it until the entry is removed.";
+        c.detail = L"Office turned the add-in off after it crashed Excel: " + Joined(ours, L"; ") +
+                   L". Excel does not load it until the entry is removed.";
         c.fix = L"Run VORTELIXExcelCheck --fix, or in Excel: File > Options > Add-ins > Manage: Disabled Items > Enable.";
     } else {
         c.detail = f.dllPath.empty() ? L"No add-in DLL is registered to look for." : L"The add-in is not in the list.";
@@ -355,39 +371,33 @@ Check CheckDisabledItems(const Facts& f) {
 
 Check CheckCrashingList(const Facts& f) {
     Check c{L"crashing-addin-list", L"Office's record of add-ins loading when Excel crashed (Resiliency\\CrashingAddinList)", Status::Ok, {}, {}};
-    std::vector<std::wstring> found;
-    for (const std::wstring& v : f.versions)
-        for (const auto& [name, raw] : ReadValues(HKEY_CURRENT_USER, CrashingAddinListKey(v)))
-            if (IsOurListValue(name, f)) found.push_back(L"Office " + v + L" (" + name + L")");
+    std::vector<std::wstring> found = OurListValues(f, CrashingAddinListKey, [](const std::wstring& v, const std::wstring& name, const RawValue&) {
+        return L"Office " + v + L" (" + name + L")";
+    });
     if (found.empty()) {
         c.detail = L"The add-in is not in the list.";
         return c;
     }
     c.status = Status::Warn;
-    c.detail = L"Excel ended while it was loading the add-in: ";
-    for (size_t i = 0; i < found.size(); ++i) c.detail += (i ? L", " : L"") + found[i];
-    c.detail += L". At its next start Office offers to turn the add-in off.";
+    c.detail = L"Excel ended while it was loading the add-in: " + Joined(found, L", ") +
+               L". At its next start Office offers to turn the add-in off.";
     c.fix = L"Run VORTELIXExcelCheck --fix; if Excel keeps crashing, send the Application event log to support.";
     return c;
 }
 
 Check CheckSlowStart(const Facts& f) {
     Check c{L"slow-start", L"Record of a slow start-up (Resiliency\\SlowStartAddinList)", Status::Ok, {}, {}};
-    std::vector<std::wstring> found;
-    for (const std::wstring& v : f.versions)
-        for (const auto& [name, raw] : ReadValues(HKEY_CURRENT_USER, SlowStartListKey(v)))
-            if (IsOurListValue(name, f)) {
-                auto ms = AsDword(raw);
-                found.push_back(L"Office " + v + (ms ? L": " + std::to_wstring(*ms) + L" ms" : L""));
-            }
+    std::vector<std::wstring> found = OurListValues(f, SlowStartListKey, [](const std::wstring& v, const std::wstring&, const RawValue& raw) {
+        auto ms = AsDword(raw);
+        return L"Office " + v + (ms ? L": " + std::to_wstring(*ms) + L" ms" : L"");
+    });
     if (found.empty()) {
         c.detail = L"No slow start-up is recorded.";
         return c;
     }
     c.status = Status::Warn;
-    c.detail = L"The add-in's start-up took longer than Office allows (1,000 ms): ";
-    for (size_t i = 0; i < found.size(); ++i) c.detail += (i ? L", " : L"") + found[i];
-    c.detail += L". Office turns slow add-ins off unless they are listed in DoNotDisableAddinList.";
+    c.detail = L"The add-in's start-up took longer than Office allows (1,000 ms): " + Joined(found, L", ") +
+               L". Office turns slow add-ins off unless they are listed in DoNotDisableAddinList.";
     c.fix = L"Run VORTELIXExcelCheck --fix --keep-enabled to keep it on; look for what slows Excel's start (antivirus, network drives).";
     return c;
 }

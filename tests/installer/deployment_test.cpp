@@ -5,6 +5,7 @@
 // bitness, the per-user package installs and uninstalls for the user alone, the two scopes refuse
 // each other, and an install while Excel runs says that Excel must start again.
 #include "msi_support.h"
+#include "packages.h"
 #include "reg_support.h"
 
 #include <gtest/gtest.h>
@@ -23,17 +24,6 @@ using namespace regtest;
 using namespace msitest;
 
 namespace {
-
-const std::wstring kMachinePackage = WindowsPath(QVR_MSI);
-const std::wstring kUserPackage = WindowsPath(QVR_MSI_USER);
-const std::wstring kOtherBitnessPackage = WindowsPath(QVR_OTHER_BITNESS_MSI);
-const std::wstring kOtherBitnessUserPackage = WindowsPath(QVR_OTHER_BITNESS_USER_MSI);
-const std::wstring kRebuiltPackage = WindowsPath(QVR_REBUILT_MSI);
-const std::wstring kOlderPackage = WindowsPath(QVR_OLDER_MSI);
-const std::wstring kNewerPackage = WindowsPath(QVR_NEWER_MSI);
-const std::wstring kShippedDll = WindowsPath(QVR_ADDIN_DLL);
-const std::wstring kPackagedUploader = WindowsPath(QVR_PACKAGED_UPLOADER);
-const std::wstring kVersion = L"" QVR_VERSION_TEXT;
 
 const std::wstring kClickToRunKey = L"SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
 const std::wstring kMachineRecordKey = L"Software\\VORTELIX\\Excel add-in";
@@ -147,7 +137,7 @@ TEST_P(PackageTables, EveryProgramFileIsVersionedFromItsVersionResource) {
     ASSERT_TRUE(files && files->size() == 3u);
     const std::map<std::wstring, std::wstring> source = {{L"VORTELIXExcel.dll", kShippedDll},
                                                          {L"Dravenport.exe", kPackagedUploader},
-                                                         {L"VORTELIXExcelCheck.exe", WindowsPath(QVR_SHIPPED_HEALTHCHECK)}};
+                                                         {L"VORTELIXExcelCheck.exe", kShippedHealthCheck}};
     for (const auto& row : *files) {
         std::wstring longName = row[1].substr(row[1].find(L'|') + 1);
         ASSERT_EQ(1u, source.count(longName)) << testing::PrintToString(row[1]);

@@ -5,6 +5,7 @@
 #include "com/handles.h"
 #include "excel_session.h"
 #include "msi_support.h"
+#include "packages.h"
 #include "reg_support.h"
 #include "support/test_support.h"
 
@@ -28,12 +29,6 @@ using namespace regtest;
 using namespace msitest;
 
 namespace {
-
-const std::wstring kPackage = WindowsPath(QVR_MSI);
-const std::wstring kOtherBitnessPackage = WindowsPath(QVR_OTHER_BITNESS_MSI);
-const std::wstring kRebuiltPackage = WindowsPath(QVR_REBUILT_MSI);
-const std::wstring kBuiltDll = WindowsPath(QVR_ADDIN_DLL);
-const std::wstring kBuiltUploader = WindowsPath(QVR_PACKAGED_UPLOADER);
 
 std::wstring Lines(const std::set<std::wstring>& lines) {
     std::wstring out;
@@ -186,7 +181,7 @@ void InstallExcelWithAnotherAddIn() {
 // win64) and locale the library itself declares, where RegisterTypeLib records it.
 std::wstring RegisteredTypeLibraryPath() {
     Microsoft::WRL::ComPtr<ITypeLib> library;
-    if (FAILED(LoadTypeLibEx(kBuiltDll.c_str(), REGKIND_NONE, &library))) return L"(the built library does not load)";
+    if (FAILED(LoadTypeLibEx(kShippedDll.c_str(), REGKIND_NONE, &library))) return L"(the built library does not load)";
     TLIBATTR* attr = nullptr;
     if (FAILED(library->GetLibAttr(&attr))) return L"(no library attributes)";
     wchar_t lcid[16];
@@ -301,11 +296,11 @@ std::wstring ExcelRunsTheAddInAndTheButtonIsPressed(const std::wstring& progId) 
 class PackageTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(Exists(kPackage)) << "the package of this build";
-        ASSERT_TRUE(Exists(kBuiltDll));
+        ASSERT_TRUE(Exists(kMachinePackage)) << "the package of this build";
+        ASSERT_TRUE(Exists(kShippedDll));
     }
     void TearDown() override {
-        RemoveEveryProductOf({kPackage, kOtherBitnessPackage, kRebuiltPackage});
+        RemoveEveryProductOf({kMachinePackage, kOtherBitnessPackage, kRebuiltPackage});
         UninstallExcel();
         DeleteTree(HKEY_CURRENT_USER, kExcelAddInKey);
         DeleteTree(HKEY_LOCAL_MACHINE, kOtherAddInKey);
@@ -314,7 +309,7 @@ protected:
 
 TEST_F(PackageTest, IsPerMachineForThisBitnessAndRegistersThroughItsTables) {
     MsiHandle database;
-    ASSERT_EQ(ERROR_SUCCESS, MsiOpenDatabaseW(kPackage.c_str(), MSIDBOPEN_READONLY, database.put()));
+    ASSERT_EQ(ERROR_SUCCESS, MsiOpenDatabaseW(kMachinePackage.c_str(), MSIDBOPEN_READONLY, database.put()));
     MsiHandle summary;
     ASSERT_EQ(ERROR_SUCCESS, MsiGetSummaryInformationW(database.get(), nullptr, 0, summary.put()));
     wchar_t platform[64] = {};
@@ -357,12 +352,12 @@ TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
     std::set<std::wstring> cachedBefore = FileNames(InstallerCache());
     ASSERT_FALSE(Exists(folder));
 
-    ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage, GetParam())));
+    ASSERT_EQ(0u, Msiexec(InstallArguments(kMachinePackage, GetParam())));
 
     // The DLL and the uploader it starts, next to each other, as built.
     EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll", L"VORTELIXExcelCheck.exe"}), FileNames(folder));
-    EXPECT_TRUE(Contents(kBuiltDll) == Contents(dll)) << "the DLL of this build";
-    EXPECT_TRUE(Contents(kBuiltUploader) == Contents(folder + L"Dravenport.exe")) << "the uploader";
+    EXPECT_TRUE(Contents(kShippedDll) == Contents(dll)) << "the DLL of this build";
+    EXPECT_TRUE(Contents(kPackagedUploader) == Contents(folder + L"Dravenport.exe")) << "the uploader";
     EXPECT_EQ(Upper(dll), Upper(RegisteredTypeLibraryPath())) << "the type library is registered from the DLL";
 
     // Excel of this bitness finds the add-in among its all-users add-ins and loads the installed DLL.
@@ -388,7 +383,7 @@ TEST_P(Installed, ExcelLoadsTheAddInAndUninstallLeavesNothing) {
     DeleteFileW(WorkCopy().c_str());
     RemoveDirectoryW((TempFolder() + L"VortelixExcel").c_str());
 
-    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kMachinePackage)));
 
     EXPECT_EQ(L"", Lines(Leftovers(before, TakeSnapshot()))) << "no key or value of the add-in remains";
     EXPECT_TRUE(ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"QVRStartMode").has_value())
@@ -407,14 +402,14 @@ TEST_P(Installed, RegistryIsWhatRegsvr32WritesForTheSameFile) {
     InstallExcelWithAnotherAddIn();
 
     Snapshot before = TakeSnapshot();
-    ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage, GetParam())));
+    ASSERT_EQ(0u, Msiexec(InstallArguments(kMachinePackage, GetParam())));
     std::set<std::wstring> package = WithLongServerPath(AddInChanges(before, TakeSnapshot()));
-    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
+    ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kMachinePackage)));
     ASSERT_FALSE(Exists(folder));
 
     // The same DLL at the same place, registered by the system's registration tool.
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW(kBuiltDll.c_str(), dll.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW(kShippedDll.c_str(), dll.c_str(), TRUE));
     before = TakeSnapshot();
     ASSERT_EQ(0u, RunProgram(L"regsvr32.exe", L"/s " + Quoted(dll)));
     std::set<std::wstring> regsvr32 = WithLongServerPath(AddInChanges(before, TakeSnapshot()));
@@ -444,13 +439,13 @@ TEST_F(PackageTest, RefusesToInstallWhileThePackageOfTheOtherBitnessIsInstalled)
     ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(kOtherBitnessPackage)));
     Snapshot before = TakeSnapshot();
 
-    EXPECT_EQ(kInstallFailure, Msiexec(InstallArguments(kPackage), kInstallFailure));
+    EXPECT_EQ(kInstallFailure, Msiexec(InstallArguments(kMachinePackage), kInstallFailure));
     EXPECT_EQ(L"", Lines(AddInChanges(before, TakeSnapshot()))) << "nothing written";
     EXPECT_FALSE(Exists(Folder({}))) << "nothing installed";
 
     ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(kOtherBitnessPackage)));
-    EXPECT_EQ(0u, Msiexec(InstallArguments(kPackage))) << "once the other is gone";
-    EXPECT_EQ(0u, Msiexec(L"/x " + Quoted(kPackage)));
+    EXPECT_EQ(0u, Msiexec(InstallArguments(kMachinePackage))) << "once the other is gone";
+    EXPECT_EQ(0u, Msiexec(L"/x " + Quoted(kMachinePackage)));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -460,19 +455,19 @@ TEST_F(PackageTest, RefusesToInstallWhileThePackageOfTheOtherBitnessIsInstalled)
 // Every build of the package has a new product code. A rebuild of the installed version replaces
 // the installed product instead of becoming a second one with the same files and keys.
 TEST_F(PackageTest, ARebuildOfTheInstalledVersionReplacesIt) {
-    const std::wstring upgradeCode = PackageProperty(kPackage, L"UpgradeCode");
+    const std::wstring upgradeCode = PackageProperty(kMachinePackage, L"UpgradeCode");
     const std::wstring rebuilt = PackageProperty(kRebuiltPackage, L"ProductCode");
     ASSERT_FALSE(upgradeCode.empty());
     ASSERT_EQ(upgradeCode, PackageProperty(kRebuiltPackage, L"UpgradeCode"));
-    ASSERT_EQ(PackageProperty(kPackage, L"ProductVersion"), PackageProperty(kRebuiltPackage, L"ProductVersion"));
-    ASSERT_NE(PackageProperty(kPackage, L"ProductCode"), rebuilt);
+    ASSERT_EQ(PackageProperty(kMachinePackage, L"ProductVersion"), PackageProperty(kRebuiltPackage, L"ProductVersion"));
+    ASSERT_NE(PackageProperty(kMachinePackage, L"ProductCode"), rebuilt);
     InstallExcelWithAnotherAddIn();
     Snapshot before = TakeSnapshot();
 
-    ASSERT_EQ(0u, Msiexec(InstallArguments(kPackage)));
+    ASSERT_EQ(0u, Msiexec(InstallArguments(kMachinePackage)));
     ASSERT_EQ(0u, Msiexec(InstallArguments(kRebuiltPackage)));
     // By product code: Wine's removal of the replaced product drops the product line's list.
-    const std::wstring first = PackageProperty(kPackage, L"ProductCode");
+    const std::wstring first = PackageProperty(kMachinePackage, L"ProductCode");
     EXPECT_EQ(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(rebuilt.c_str())) << "the rebuild is installed";
     EXPECT_NE(INSTALLSTATE_DEFAULT, MsiQueryProductStateW(first.c_str())) << "the product it replaced is not";
     EXPECT_EQ((std::set<std::wstring>{L"Dravenport.exe", L"VORTELIXExcel.dll", L"VORTELIXExcelCheck.exe"}), FileNames(Folder({})));
