@@ -23,6 +23,7 @@
 //   - private bytes (PrivateUsage; Wine answers 0, and then the pagefile usage is given, which
 //     Wine takes from Linux's RssAnon + VmSwap: the process's anonymous memory), the working set
 //     and the virtual address space in use: what Task Manager and Office's own checks see;
+//   - thread-local storage indexes (of the 1088 a process has), found by taking every free one;
 //   - kernel handles (GetProcessHandleCount; Wine answers 0, and then the handle values that
 //     GetHandleInformation accepts are counted), GDI and USER objects (GetGuiResources; Wine
 //     answers 0, and then each 16-bit handle index is asked about).
@@ -250,9 +251,18 @@ void GuiObjects(long& gdi, long& user) {
     }
 }
 
+// Thread-local storage indexes in use: the process has a fixed number (1088 on Windows and Wine),
+// and a DLL that takes one at each load and never gives it back makes TlsAlloc fail in the end.
+long TlsIndexesInUse() {
+    std::vector<DWORD> taken;
+    for (DWORD i; (i = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(i);
+    for (DWORD i : taken) TlsFree(i);
+    return 1088 - static_cast<long>(taken.size());
+}
+
 struct Snapshot {
     double heap = 0, privateBytes = 0, pagefile = 0, workingSet = 0, addressSpace = 0;
-    long handles = 0, gdi = 0, user = 0;
+    long handles = 0, gdi = 0, user = 0, tls = 0;
     std::string keptHandles;  // in a growth: the kinds of the handles kept
 };
 
@@ -271,13 +281,14 @@ Snapshot Take() {
     if (GlobalMemoryStatusEx(&m)) s.addressSpace = static_cast<double>(m.ullTotalVirtual - m.ullAvailVirtual);
     s.handles = KernelHandles();
     GuiObjects(s.gdi, s.user);
+    s.tls = TlsIndexesInUse();
     return s;
 }
 
 Snapshot Growth(const Snapshot& a, const Snapshot& b) {
     return {b.heap - a.heap, b.privateBytes - a.privateBytes, b.pagefile - a.pagefile,
             b.workingSet - a.workingSet, b.addressSpace - a.addressSpace, b.handles - a.handles,
-            b.gdi - a.gdi, b.user - a.user, {}};
+            b.gdi - a.gdi, b.user - a.user, b.tls - a.tls, {}};
 }
 
 std::string Kb(double bytes, int cycles) {
@@ -371,6 +382,9 @@ int main(int argc, char** argv) {
                         ? "none kept beyond the null add-in's"
                         : "KEPT beyond the null add-in's",
                     real.keptHandles.c_str(), null.keptHandles.c_str());
+        std::printf("ROW|%s: thread-local storage indexes|%+ld|%+ld NullAddInWindows.dll|%s\n", head, real.tls, null.tls,
+                    real.tls <= null.tls ? "none kept beyond the null add-in's"
+                                         : "KEPT beyond the null add-in's (a process has 1088)");
         if (checkKb >= 0) {
             double above = (real.heap - null.heap) / 1024;
             if (above > checkKb) {
