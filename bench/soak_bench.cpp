@@ -30,7 +30,8 @@
 // Every figure is printed as "ROW|<what>|<figure>|<baseline>|<note>" (bench/run.sh collects them).
 //   soak_bench [cycles (300)] [cycle (tick)] [--check <KB>]
 // With --check the program fails (exit code 3) when the add-in's heap grows by more than <KB> over
-// the cycles, or when it keeps GDI or USER objects the null add-in does not.
+// the cycles, when it keeps GDI or USER objects the null add-in does not, or when it keeps any
+// thread-local storage index.
 #include "excel_sim.h"
 #include "office_host.h"
 #include "ribbon_host.h"
@@ -397,6 +398,13 @@ int main(int argc, char** argv) {
             }
             if (real.gdi > null.gdi || real.user > null.user) {
                 std::fprintf(stderr, "FAILED: the add-in kept GDI or USER objects over %d cycles\n", cycles);
+                status = 3;
+            }
+            // Not one: the process has 1088, and the threading library aborts the process when
+            // it finds none free.
+            if (real.tls > 0) {
+                std::fprintf(stderr, "FAILED: the add-in kept %ld thread-local storage indexes over %d cycles\n",
+                             real.tls, cycles);
                 status = 3;
             }
             if (status == 0) std::printf("check passed: heap grew %.0f KB, bound %.0f KB\n", grown, checkKb);
