@@ -57,18 +57,32 @@ void ReleaseThreadingRecord() noexcept {
     if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
 }
 
+// True while the process ends (ExitProcess), false when the DLL is unloaded alone. Then nothing
+// needs giving back, and other threads may have been ended in the middle of a call into the
+// threading library, holding its lock. Looked up by name: the function has no import library entry
+// in every Windows version the add-in loads on; without it the process is taken to be ending.
+bool ProcessEnding() noexcept {
+    using ShutdownInProgress = BOOLEAN(NTAPI*)();
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto inProgress = ntdll ? reinterpret_cast<ShutdownInProgress>(
+                                  reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlDllShutdownInProgress")))
+                            : nullptr;
+    return !inProgress || inProgress();
+}
+
 // The runtime allocates a pool for throwing exceptions when memory runs out (about 19 KB in the
 // 32-bit DLL, 73 KB in the 64-bit one) each time the DLL is loaded, and never frees it: a process
 // that loads and unloads the add-in again and again (Office does at each tick and untick in its
 // COM add-ins list) would keep one more pool each time. The object below is constructed before
 // every other static object of the DLL, so it is destroyed after all of them, when the DLL is
-// unloaded (or the process ends): no code of the DLL runs after it, and the pool and the
-// threading library's record of the unloading thread go with the DLL.
+// unloaded: no code of the DLL runs after it, and the pool and the threading library's record of
+// the unloading thread go with the DLL.
 struct RuntimeRelease {
     RuntimeRelease() {}
     RuntimeRelease(const RuntimeRelease&) = delete;
     RuntimeRelease& operator=(const RuntimeRelease&) = delete;
     ~RuntimeRelease() {
+        if (ProcessEnding()) return;
         __gnu_cxx::__freeres();
         ReleaseThreadingRecord();
     }
