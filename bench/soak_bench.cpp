@@ -20,8 +20,9 @@
 // Figures, each the growth over the measured cycles:
 //   - heap in use: the bytes of every busy block in every heap of the process (HeapWalk): exact to
 //     the byte, and what a leak of the add-in's or its runtime's allocations shows in first;
-//   - private bytes (PrivateUsage; Wine answers 0, and then the pagefile usage is given, which
-//     Wine takes from Linux's RssAnon + VmSwap: the process's anonymous memory), the working set
+//   - private bytes (PrivateUsage; Wine 8 answers 0, and then the pagefile usage is given, which
+//     Wine 8 fills with the same resident-memory figure as the working set: pages never touched,
+//     such as most of a large block allocated and left alone, do not show in it), the working set
 //     and the virtual address space in use: what Task Manager and Office's own checks see;
 //   - thread-local storage indexes (of the 1088 a process has), found by taking every free one;
 //   - kernel handles (GetProcessHandleCount; Wine answers 0, and then the handle values that
@@ -372,7 +373,7 @@ int main(int argc, char** argv) {
         if (real.privateBytes != 0 || null.privateBytes != 0)
             memoryRow("private bytes", &Snapshot::privateBytes, true);
         else
-            memoryRow("pagefile usage (Wine: anonymous memory, RssAnon + VmSwap; private bytes not reported)",
+            memoryRow("pagefile usage (private bytes not reported; Wine gives the resident memory here, as for the working set)",
                       &Snapshot::pagefile, true);
         memoryRow("working set", &Snapshot::workingSet, false);
         memoryRow("virtual address space in use", &Snapshot::addressSpace, false);
