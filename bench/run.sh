@@ -8,6 +8,7 @@
 #   QVR_BENCH_OUT    where the table goes (default bench/results.md)
 #   QVR_BENCH_NOBUILD=1  use the build tree as it is (the CTest smoke entry does)
 #   QVR_BENCH_LOGS   folder for each bench's full output (default <build>/bench-logs)
+#   BUILD64_DIR      the x86_64 build tree, where soak_bench runs too (default build64/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
@@ -22,7 +23,7 @@ case "$build" in /*) ;; *) build="$root/$build" ;; esac
 out="${QVR_BENCH_OUT:-$root/bench/results.md}"
 benches=("$@")
 if [ ${#benches[@]} -eq 0 ]; then
-  benches=(addin_bench markup_bench excel_events_bench ribbon_bench)
+  benches=(addin_bench markup_bench excel_events_bench ribbon_bench soak_bench)
 fi
 
 if [ -z "${QVR_BENCH_NOBUILD:-}" ]; then
@@ -58,6 +59,34 @@ for item in "${benches[@]}"; do
     failed+=("$name (no figures)")
   else
     while IFS= read -r line; do printf '%s|%s\n' "$name" "${line#ROW|}" >>"$rows"; done <<<"$found"
+  fi
+done
+
+# The soak bench runs in the 64-bit build as well (the 64-bit add-in for 64-bit Office): its rows
+# join the table next to the i686 ones, each saying its bitness.
+for item in "${benches[@]}"; do
+  [ "${item%%:*}" = soak_bench ] || continue
+  args=()
+  if [ "$item" != soak_bench ]; then read -r -a args <<<"${item#*:}"; fi
+  build64="${BUILD64_DIR:-build64}"
+  case "$build64" in /*) ;; *) build64="$root/$build64" ;; esac
+  log="$logs/soak_bench-x86_64.log"
+  if [ -z "${QVR_BENCH_NOBUILD:-}" ]; then
+    echo "== building soak_bench in $build64" >&2
+    cmake -S . -B "$build64" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake -DQVR_BUILD_TESTS=ON >/dev/null
+    cmake --build "$build64" -j2 --target soak_bench >&2
+  fi
+  echo "== running soak_bench (x86_64) ${args[*]:-}" >&2
+  if ! "$root/cmake/wine-run.sh" "$build64/bin/soak_bench.exe" "${args[@]}" >"$log" 2>&1; then
+    failed+=("soak_bench (x86_64)")
+    echo "== soak_bench (x86_64) failed; its output:" >&2
+    cat "$log" >&2
+  fi
+  found=$(tr -d '\r' <"$log" | grep '^ROW|' || true)
+  if [ -z "$found" ]; then
+    failed+=("soak_bench (x86_64, no figures)")
+  else
+    while IFS= read -r line; do printf '%s|%s\n' soak_bench "${line#ROW|}" >>"$rows"; done <<<"$found"
   fi
 done
 
