@@ -179,7 +179,6 @@ constexpr auto Published() {
     return out;
 }
 
-using Separator = TqvrRibbonSeparator;
 using Launcher = TqvrRibbonDialogBoxLauncher;
 using Group = TqvrRibbonGroup;
 using Button = TqvrRibbonButton;
@@ -191,7 +190,6 @@ using Gallery = TqvrRibbonGallery;
 using Menu = TqvrRibbonMenu;
 using SplitButton = TqvrRibbonSplitButton;
 using Box = TqvrRibbonBox;
-using ButtonGroup = TqvrRibbonButtonGroup;
 
 // In the order each class publishes them (Caption is stored among the special values).
 constexpr auto kSeparatorProperties = Published({kVisible});
