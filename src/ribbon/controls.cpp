@@ -3,6 +3,9 @@
 #include "com/dialogs.h"
 #include "com/error.h"
 
+#include <array>
+#include <span>
+
 namespace qvr {
 
 using namespace ribbonxml;
@@ -14,8 +17,11 @@ namespace {
 using C = TqvrRibbonCustomControl;
 using Out = std::vector<FormProperty>;
 
+// Every property is a constant row of the class's table (a name and two plain functions), so
+// the tables are data: nothing is built when the DLL loads or a class is first stored.
+
 template <typename T, auto Get, auto Set>
-TqvrControlProperty StringProperty(const wchar_t* name) {
+constexpr TqvrControlProperty StringProperty(const wchar_t* name) {
     return {name, [](C& c, const FormProperty& p) { (static_cast<T&>(c).*Set)(p.value.AsString()); },
             [](const C& c, const wchar_t* n, Out& o) {
                 std::wstring v = (static_cast<const T&>(c).*Get)();
@@ -24,7 +30,7 @@ TqvrControlProperty StringProperty(const wchar_t* name) {
 }
 
 template <typename T, auto Get, auto Set, bool Default>
-TqvrControlProperty BoolProperty(const wchar_t* name) {
+constexpr TqvrControlProperty BoolProperty(const wchar_t* name) {
     return {name, [](C& c, const FormProperty& p) { (static_cast<T&>(c).*Set)(p.value.AsBoolean()); },
             [](const C& c, const wchar_t* n, Out& o) {
                 bool v = (static_cast<const T&>(c).*Get)();
@@ -33,7 +39,7 @@ TqvrControlProperty BoolProperty(const wchar_t* name) {
 }
 
 template <typename T, auto Get, auto Set, int32_t Default>
-TqvrControlProperty IntProperty(const wchar_t* name) {
+constexpr TqvrControlProperty IntProperty(const wchar_t* name) {
     return {name, [](C& c, const FormProperty& p) { (static_cast<T&>(c).*Set)(static_cast<int32_t>(p.value.AsInteger())); },
             [](const C& c, const wchar_t* n, Out& o) {
                 int32_t v = (static_cast<const T&>(c).*Get)();
@@ -57,7 +63,7 @@ constexpr EnumNames<TqvrRibbonXBoxStyle, 2> kBoxStyleNames{{L"bsHorizontal", L"b
 constexpr EnumNames<TqvrParseMsoXmlTypeAs, 2> kParseAsNames{{L"pxtDefault", L"pxtControl"}};
 
 template <typename T, auto Get, auto Set, auto Default, const auto& Names>
-TqvrControlProperty EnumProperty(const wchar_t* name) {
+constexpr TqvrControlProperty EnumProperty(const wchar_t* name) {
     return {name, [](C& c, const FormProperty& p) { (static_cast<T&>(c).*Set)(Names.Parse(p.value)); },
             [](const C& c, const wchar_t* n, Out& o) {
                 auto v = (static_cast<const T&>(c).*Get)();
@@ -66,7 +72,7 @@ TqvrControlProperty EnumProperty(const wchar_t* name) {
 }
 
 template <typename T, auto Member>
-TqvrControlProperty EventProperty(const wchar_t* name) {
+constexpr TqvrControlProperty EventProperty(const wchar_t* name) {
     return {name, [](C& c, const FormProperty& p) { c.BindEvent(static_cast<T&>(c).*Member, p); },
             [](const C& c, const wchar_t* n, Out& o) {
                 std::wstring method = c.BoundMethod(n);
@@ -75,205 +81,251 @@ TqvrControlProperty EventProperty(const wchar_t* name) {
 }
 
 // Id has no default: it is always stored.
-const TqvrControlProperty kId{L"Id", [](C& c, const FormProperty& p) { c.SetId(p.value.AsString()); },
-                              [](const C& c, const wchar_t* n, Out& o) { o.push_back({n, FormValue::String(c.Id())}); }};
-const TqvrControlProperty kInsertAfterIdMso = StringProperty<C, &C::InsertAfterIdMso, &C::SetInsertAfterIdMso>(L"InsertAfterIdMso");
-const TqvrControlProperty kInsertAfterId = StringProperty<C, &C::InsertAfterId, &C::SetInsertAfterId>(L"InsertAfterId");
-const TqvrControlProperty kInsertBeforeIdMso =
+constexpr TqvrControlProperty kId{L"Id", [](C& c, const FormProperty& p) { c.SetId(p.value.AsString()); },
+                                  [](const C& c, const wchar_t* n, Out& o) { o.push_back({n, FormValue::String(c.Id())}); }};
+constexpr TqvrControlProperty kInsertAfterIdMso =
+    StringProperty<C, &C::InsertAfterIdMso, &C::SetInsertAfterIdMso>(L"InsertAfterIdMso");
+constexpr TqvrControlProperty kInsertAfterId = StringProperty<C, &C::InsertAfterId, &C::SetInsertAfterId>(L"InsertAfterId");
+constexpr TqvrControlProperty kInsertBeforeIdMso =
     StringProperty<C, &C::InsertBeforeIdMso, &C::SetInsertBeforeIdMso>(L"InsertBeforeIdMso");
-const TqvrControlProperty kInsertBeforeId = StringProperty<C, &C::InsertBeforeId, &C::SetInsertBeforeId>(L"InsertBeforeId");
-const TqvrControlProperty kDescription = StringProperty<C, &C::Description, &C::SetDescription>(L"Description");
-const TqvrControlProperty kEnabled = BoolProperty<C, &C::Enabled, &C::SetEnabled, true>(L"Enabled");
-const TqvrControlProperty kIdMso = StringProperty<C, &C::IdMso, &C::SetIdMso>(L"IdMso");
-const TqvrControlProperty kImageIndex = IntProperty<C, &C::ImageIndex, &C::SetImageIndex, -1>(L"ImageIndex");
-const TqvrControlProperty kImageMso = StringProperty<C, &C::ImageMso, &C::SetImageMso>(L"ImageMso");
-const TqvrControlProperty kItemHeight = IntProperty<C, &C::ItemHeight, &C::SetItemHeight, -1>(L"ItemHeight");
-const TqvrControlProperty kItemWidth = IntProperty<C, &C::ItemWidth, &C::SetItemWidth, -1>(L"ItemWidth");
-const TqvrControlProperty kPressed = BoolProperty<C, &C::Pressed, &C::SetPressed, false>(L"Pressed");
-const TqvrControlProperty kScreenTip = StringProperty<C, &C::ScreenTip, &C::SetScreenTip>(L"ScreenTip");
-const TqvrControlProperty kSelectedItemId = StringProperty<C, &C::SelectedItemId, &C::SetSelectedItemId>(L"SelectedItemId");
-const TqvrControlProperty kSelectedItemIndex =
+constexpr TqvrControlProperty kInsertBeforeId = StringProperty<C, &C::InsertBeforeId, &C::SetInsertBeforeId>(L"InsertBeforeId");
+constexpr TqvrControlProperty kDescription = StringProperty<C, &C::Description, &C::SetDescription>(L"Description");
+constexpr TqvrControlProperty kEnabled = BoolProperty<C, &C::Enabled, &C::SetEnabled, true>(L"Enabled");
+constexpr TqvrControlProperty kIdMso = StringProperty<C, &C::IdMso, &C::SetIdMso>(L"IdMso");
+constexpr TqvrControlProperty kImageIndex = IntProperty<C, &C::ImageIndex, &C::SetImageIndex, -1>(L"ImageIndex");
+constexpr TqvrControlProperty kImageMso = StringProperty<C, &C::ImageMso, &C::SetImageMso>(L"ImageMso");
+constexpr TqvrControlProperty kItemHeight = IntProperty<C, &C::ItemHeight, &C::SetItemHeight, -1>(L"ItemHeight");
+constexpr TqvrControlProperty kItemWidth = IntProperty<C, &C::ItemWidth, &C::SetItemWidth, -1>(L"ItemWidth");
+constexpr TqvrControlProperty kPressed = BoolProperty<C, &C::Pressed, &C::SetPressed, false>(L"Pressed");
+constexpr TqvrControlProperty kScreenTip = StringProperty<C, &C::ScreenTip, &C::SetScreenTip>(L"ScreenTip");
+constexpr TqvrControlProperty kSelectedItemId =
+    StringProperty<C, &C::SelectedItemId, &C::SetSelectedItemId>(L"SelectedItemId");
+constexpr TqvrControlProperty kSelectedItemIndex =
     IntProperty<C, &C::SelectedItemIndex, &C::SetSelectedItemIndex, -1>(L"SelectedItemIndex");
-const TqvrControlProperty kShowCaption = BoolProperty<C, &C::ShowCaption, &C::SetShowCaption, true>(L"ShowCaption");
-const TqvrControlProperty kSize = EnumProperty<C, &C::Size, &C::SetSize, csRegular, kSizeNames>(L"Size");
-const TqvrControlProperty kSuperTip = StringProperty<C, &C::SuperTip, &C::SetSuperTip>(L"SuperTip");
-const TqvrControlProperty kText = StringProperty<C, &C::Text, &C::SetText>(L"Text");
-const TqvrControlProperty kTitle = StringProperty<C, &C::Title, &C::SetTitle>(L"Title");
-const TqvrControlProperty kVisible = BoolProperty<C, &C::Visible, &C::SetVisible, true>(L"Visible");
-const TqvrControlProperty kTag = IntProperty<C, &C::Tag, &C::SetTag, 0>(L"Tag");
-const TqvrControlProperty kOnPropertyChanging = EventProperty<C, &C::OnPropertyChanging>(L"OnPropertyChanging");
-const TqvrControlProperty kKeyTip{L"KeyTip",
-                                  [](C& c, const FormProperty& p) { c.SetKeyTip(KeyTipFromText(p.value.AsString())); },
-                                  [](const C& c, const wchar_t* n, Out& o) {
-                                      if (!c.KeyTip().empty()) o.push_back({n, FormValue::String(KeyTipToText(c.KeyTip()))});
-                                  }};
-const TqvrControlProperty kGlyph{L"Glyph",
-                                 [](C& c, const FormProperty& p) {
-                                     if (p.value.kind != FormValue::Kind::Binary) throw EqvrError(L"Invalid property value");
-                                     c.GlyphBitmap().LoadFromBytes(p.value.bytes);
-                                 },
-                                 [](const C& c, const wchar_t* n, Out& o) {
-                                     if (!c.Glyph()->Empty()) o.push_back({n, FormValue::Binary(c.Glyph()->SaveToBytes())});
-                                 }};
+constexpr TqvrControlProperty kShowCaption = BoolProperty<C, &C::ShowCaption, &C::SetShowCaption, true>(L"ShowCaption");
+constexpr TqvrControlProperty kSize = EnumProperty<C, &C::Size, &C::SetSize, csRegular, kSizeNames>(L"Size");
+constexpr TqvrControlProperty kSuperTip = StringProperty<C, &C::SuperTip, &C::SetSuperTip>(L"SuperTip");
+constexpr TqvrControlProperty kText = StringProperty<C, &C::Text, &C::SetText>(L"Text");
+constexpr TqvrControlProperty kTitle = StringProperty<C, &C::Title, &C::SetTitle>(L"Title");
+constexpr TqvrControlProperty kVisible = BoolProperty<C, &C::Visible, &C::SetVisible, true>(L"Visible");
+constexpr TqvrControlProperty kTag = IntProperty<C, &C::Tag, &C::SetTag, 0>(L"Tag");
+constexpr TqvrControlProperty kOnPropertyChanging = EventProperty<C, &C::OnPropertyChanging>(L"OnPropertyChanging");
+constexpr TqvrControlProperty kKeyTip{L"KeyTip",
+                                      [](C& c, const FormProperty& p) { c.SetKeyTip(KeyTipFromText(p.value.AsString())); },
+                                      [](const C& c, const wchar_t* n, Out& o) {
+                                          if (!c.KeyTip().empty()) o.push_back({n, FormValue::String(KeyTipToText(c.KeyTip()))});
+                                      }};
+constexpr TqvrControlProperty kGlyph{L"Glyph",
+                                     [](C& c, const FormProperty& p) {
+                                         if (p.value.kind != FormValue::Kind::Binary) throw EqvrError(L"Invalid property value");
+                                         c.GlyphBitmap().LoadFromBytes(p.value.bytes);
+                                     },
+                                     [](const C& c, const wchar_t* n, Out& o) {
+                                         if (!c.Glyph()->Empty()) o.push_back({n, FormValue::Binary(c.Glyph()->SaveToBytes())});
+                                     }};
 // Collections of a single item class.
-const TqvrControlProperty kControls{L"Controls", [](C& c, const FormProperty& p) { c.GetControls()->ReadItems(p.value); },
-                                    [](const C& c, const wchar_t* n, Out& o) {
-                                        if (c.GetControls()->Count()) o.push_back({n, c.GetControls()->WriteItems()});
-                                    }};
-const TqvrControlProperty kItems{L"Items", [](C& c, const FormProperty& p) { c.GetItems()->ReadItems(p.value); },
-                                 [](const C& c, const wchar_t* n, Out& o) {
-                                     if (c.GetItems()->Count()) o.push_back({n, c.GetItems()->WriteItems()});
-                                 }};
+constexpr TqvrControlProperty kControls{L"Controls", [](C& c, const FormProperty& p) { c.GetControls()->ReadItems(p.value); },
+                                        [](const C& c, const wchar_t* n, Out& o) {
+                                            if (c.GetControls()->Count()) o.push_back({n, c.GetControls()->WriteItems()});
+                                        }};
+constexpr TqvrControlProperty kItems{L"Items", [](C& c, const FormProperty& p) { c.GetItems()->ReadItems(p.value); },
+                                     [](const C& c, const wchar_t* n, Out& o) {
+                                         if (c.GetItems()->Count()) o.push_back({n, c.GetItems()->WriteItems()});
+                                     }};
+constexpr TqvrControlProperty kShared =
+    BoolProperty<TqvrRibbonSharedContainer, &TqvrRibbonSharedContainer::Shared, &TqvrRibbonSharedContainer::SetShared,
+                 false>(L"Shared");
+// The properties published by more than one class under the same name, each on a member of its own.
+template <typename T>
+constexpr TqvrControlProperty kToggleButton = BoolProperty<T, &T::ToggleButton, &T::SetToggleButton, false>(L"ToggleButton");
+template <typename T>
+constexpr TqvrControlProperty kMaxLength = IntProperty<T, &T::MaxLength, &T::SetMaxLength, 0>(L"MaxLength");
+template <typename T>
+constexpr TqvrControlProperty kSizeString = StringProperty<T, &T::SizeString, &T::SetSizeString>(L"SizeString");
+template <typename T>
+constexpr TqvrControlProperty kShowItemCaption =
+    BoolProperty<T, &T::ShowItemCaption, &T::SetShowItemCaption, true>(L"ShowItemCaption");
+template <typename T>
+constexpr TqvrControlProperty kOnClickEvent = EventProperty<T, &T::OnClick>(L"OnClick");
+template <typename T>
+constexpr TqvrControlProperty kOnChangeEvent = EventProperty<T, &T::OnChange>(L"OnChange");
+template <typename T>
+constexpr TqvrControlProperty kOnItemPropertyChangingEvent = EventProperty<T, &T::OnItemPropertyChanging>(L"OnItemPropertyChanging");
 
-// Id and the placement properties, then the class's own, then Tag and OnPropertyChanging.
-TqvrControlProperties Published(std::initializer_list<TqvrControlProperty> own, bool placement = true) {
-    TqvrControlProperties out{kId};
-    if (placement) out.insert(out.end(), {kInsertAfterIdMso, kInsertAfterId, kInsertBeforeIdMso, kInsertBeforeId});
-    out.insert(out.end(), own);
-    out.insert(out.end(), {kTag, kOnPropertyChanging});
+constexpr TqvrControlProperty kPlacement[] = {kInsertAfterIdMso, kInsertAfterId, kInsertBeforeIdMso, kInsertBeforeId};
+constexpr std::array<TqvrControlProperty, 2> kBase{kTag, kOnPropertyChanging};
+
+// A class's table: Id and (unless Placement is false) the placement properties, then the
+// class's own, then Tag and OnPropertyChanging.
+template <bool Placement = true, size_t N = 0>
+constexpr auto Published(const TqvrControlProperty (&own)[N]) {
+    std::array<TqvrControlProperty, 1 + (Placement ? 4 : 0) + N + 2> out{};
+    size_t i = 0;
+    out[i++] = kId;
+    if constexpr (Placement)
+        for (const auto& p : kPlacement) out[i++] = p;
+    for (const auto& p : own) out[i++] = p;
+    for (const auto& p : kBase) out[i++] = p;
+    return out;
+}
+template <bool Placement = true>
+constexpr auto Published() {
+    std::array<TqvrControlProperty, 1 + (Placement ? 4 : 0) + 2> out{};
+    size_t i = 0;
+    out[i++] = kId;
+    if constexpr (Placement)
+        for (const auto& p : kPlacement) out[i++] = p;
+    for (const auto& p : kBase) out[i++] = p;
     return out;
 }
 
+using Launcher = TqvrRibbonDialogBoxLauncher;
+using Group = TqvrRibbonGroup;
+using Button = TqvrRibbonButton;
+using CheckBox = TqvrRibbonCheckBox;
+using EditBox = TqvrRibbonEditBox;
+using ComboBox = TqvrRibbonComboBox;
+using DropDown = TqvrRibbonDropDown;
+using Gallery = TqvrRibbonGallery;
+using Menu = TqvrRibbonMenu;
+using SplitButton = TqvrRibbonSplitButton;
+using Box = TqvrRibbonBox;
+
+// In the order each class publishes them (Caption is stored among the special values).
+constexpr auto kSeparatorProperties = Published({kVisible});
+constexpr auto kMenuSeparatorProperties = Published();
+constexpr auto kLauncherProperties =
+    Published<false>({kEnabled, kIdMso, kKeyTip, kScreenTip, kSuperTip, kVisible, kOnClickEvent<Launcher>});
+constexpr auto kItemProperties = Published<false>({kGlyph, kImageIndex, kScreenTip, kSuperTip});
+constexpr auto kGroupProperties =
+    Published({kIdMso, kImageIndex, kImageMso, kGlyph, kKeyTip, kScreenTip, kShared, kSuperTip, kVisible,
+               BoolProperty<Group, &Group::AutoScale, &Group::SetAutoScale, false>(L"AutoScale"),
+               BoolProperty<Group, &Group::CenterVertically, &Group::SetCenterVertically, false>(L"CenterVertically")});
+constexpr auto kLabelProperties = Published({kEnabled, kIdMso, kScreenTip, kShowCaption, kSuperTip, kVisible});
+constexpr auto kButtonProperties = Published(
+    {kDescription, kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kKeyTip,
+     EnumProperty<Button, &Button::ParseMsoXmlTypeAs, &Button::SetParseMsoXmlTypeAs, pxtDefault, kParseAsNames>(
+         L"ParseMsoXmlTypeAs"),
+     kPressed, kScreenTip, kShowCaption, kSize, kSuperTip, kToggleButton<Button>, kVisible, kOnClickEvent<Button>});
+constexpr auto kCheckBoxProperties = Published({kDescription, kEnabled, kIdMso, kKeyTip, kPressed, kScreenTip, kSuperTip,
+                                                kVisible, kOnClickEvent<CheckBox>});
+constexpr auto kEditBoxProperties =
+    Published({kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kKeyTip, kMaxLength<EditBox>, kScreenTip, kShowCaption,
+               kSizeString<EditBox>, kSuperTip, kText, kVisible, kOnChangeEvent<EditBox>});
+constexpr auto kComboBoxProperties =
+    Published({kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kItems, kKeyTip, kMaxLength<ComboBox>, kScreenTip,
+               kShowCaption, kSizeString<ComboBox>, kSuperTip, kText, kVisible, kOnChangeEvent<ComboBox>,
+               kOnItemPropertyChangingEvent<ComboBox>});
+constexpr auto kDropDownProperties =
+    Published({kControls, kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kItems, kKeyTip, kScreenTip, kSelectedItemId,
+               kSelectedItemIndex, kShowCaption, kShowItemCaption<DropDown>, kSizeString<DropDown>, kSuperTip, kVisible,
+               kOnChangeEvent<DropDown>, kOnItemPropertyChangingEvent<DropDown>});
+constexpr auto kGalleryProperties =
+    Published({kControls, IntProperty<Gallery, &Gallery::Columns, &Gallery::SetColumns, 1>(L"Columns"), kDescription,
+               kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kItemHeight, kItems, kItemWidth, kKeyTip,
+               IntProperty<Gallery, &Gallery::Rows, &Gallery::SetRows, 1>(L"Rows"), kScreenTip, kSelectedItemId,
+               kSelectedItemIndex, kShowCaption, kShowItemCaption<Gallery>, kSize, kSuperTip, kVisible,
+               kOnChangeEvent<Gallery>, kOnItemPropertyChangingEvent<Gallery>});
+constexpr auto kMenuProperties = Published(
+    {kDescription, BoolProperty<Menu, &Menu::Dynamic, &Menu::SetDynamic, false>(L"Dynamic"), kEnabled, kGlyph, kIdMso,
+     kImageIndex, kImageMso,
+     EnumProperty<Menu, &Menu::ItemSize, &Menu::SetItemSize, TqvrRibbonXItemSize::Normal, kItemSizeNames>(L"ItemSize"),
+     kKeyTip, kScreenTip, kShowCaption, kSize, kSuperTip, kTitle, kVisible, EventProperty<Menu, &Menu::OnCreate>(L"OnCreate")});
+constexpr auto kSplitButtonProperties =
+    Published({kControls, kDescription, kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kKeyTip, kPressed, kScreenTip,
+               kShowCaption, kSize, kToggleButton<SplitButton>, kSuperTip, kVisible, kOnClickEvent<SplitButton>});
+constexpr auto kBoxProperties =
+    Published({EnumProperty<Box, &Box::BoxStyle, &Box::SetBoxStyle, bsHorizontal, kBoxStyleNames>(L"BoxStyle"),
+               kShared, kVisible});
+constexpr auto kButtonGroupProperties = Published({kShared, kVisible});
+
 }  // namespace
 
-const TqvrControlProperties& ribbonprops::BaseProperties() {
-    static const TqvrControlProperties properties{kTag, kOnPropertyChanging};
-    return properties;
+TqvrControlProperties ribbonprops::BaseProperties() { return kBase; }
+
+// ---- the classes' rows ----
+
+// What a class's action stores before its OnClick or OnChange runs.
+enum class TqvrActionState : uint8_t { Nothing, Pressed, Text, Selection };
+
+struct TqvrRibbonControlClass {
+    TqvrRibbonControlType type;
+    // The published class name; without its "T" it is the prefix of design-time ids and captions.
+    const wchar_t* name;
+    const wchar_t* elementName;
+    uint8_t flags;
+    TqvrControlProperties properties;
+    TqvrActionState takes;
+};
+
+namespace {
+
+using S = TqvrActionState;
+// The element is "control" instead when the control stands for a built-in one (IdMso set).
+constexpr uint8_t kBuiltInIsControl = 1;
+// A new control of the class gets a numbered caption in design mode.
+constexpr uint8_t kDesignCaption = 2;
+// The class keeps a Caption and stores it among the special values.
+constexpr uint8_t kStoresCaption = 4;
+constexpr uint8_t kCaptioned = kDesignCaption | kStoresCaption;
+
+// In type code order, from rctGroup to rctItem. The button's and the menu's element names depend
+// on more than IdMso: those classes choose them.
+constexpr TqvrRibbonControlClass kClasses[] = {
+    {rctGroup, L"TqvrRibbonGroup", L"group", kCaptioned, kGroupProperties, S::Nothing},
+    {rctBox, L"TqvrRibbonBox", L"box", 0, kBoxProperties, S::Nothing},
+    {rctButtonGroup, L"TqvrRibbonButtonGroup", L"buttonGroup", 0, kButtonGroupProperties, S::Nothing},
+    {rctButton, L"TqvrRibbonButton", L"button", kCaptioned, kButtonProperties, S::Pressed},
+    {rctSplitButton, L"TqvrRibbonSplitButton", L"splitButton", kCaptioned, kSplitButtonProperties, S::Pressed},
+    {rctLabel, L"TqvrRibbonLabel", L"labelControl", kBuiltInIsControl | kCaptioned, kLabelProperties, S::Nothing},
+    {rctCheckBox, L"TqvrRibbonCheckBox", L"checkBox", kBuiltInIsControl | kCaptioned, kCheckBoxProperties, S::Pressed},
+    {rctEditBox, L"TqvrRibbonEditBox", L"editBox", kBuiltInIsControl | kCaptioned, kEditBoxProperties, S::Text},
+    {rctComboBox, L"TqvrRibbonComboBox", L"comboBox", kBuiltInIsControl | kCaptioned, kComboBoxProperties, S::Text},
+    {rctDropDown, L"TqvrRibbonDropDown", L"dropDown", kBuiltInIsControl | kCaptioned, kDropDownProperties,
+     S::Selection},
+    {rctGallery, L"TqvrRibbonGallery", L"gallery", kCaptioned, kGalleryProperties, S::Selection},
+    {rctMenu, L"TqvrRibbonMenu", L"menu", kCaptioned, kMenuProperties, S::Nothing},
+    {rctSeparator, L"TqvrRibbonSeparator", L"separator", 0, kSeparatorProperties, S::Nothing},
+    {rctMenuSeparator, L"TqvrRibbonMenuSeparator", L"menuSeparator", kStoresCaption, kMenuSeparatorProperties,
+     S::Nothing},
+    {rctDialogBoxLauncher, L"TqvrRibbonDialogBoxLauncher", L"dialogBoxLauncher", 0, kLauncherProperties, S::Nothing},
+    {rctItem, L"TqvrRibbonItem", L"item", kCaptioned, kItemProperties, S::Nothing},
+};
+
+constexpr bool RowsInCodeOrder() {
+    for (size_t i = 0; i < std::size(kClasses); ++i)
+        if (kClasses[i].type != rctGroup + i || kClasses[i].name[0] != L'T') return false;
+    return true;
+}
+static_assert(RowsInCodeOrder() && std::size(kClasses) == rctItem - rctGroup + 1);
+
+}  // namespace
+
+// ---- the shared base ----
+
+// The type code is the base's own: GetControlType answers it.
+TqvrRibbonControl::TqvrRibbonControl(TqvrRibbonControls* collection, TqvrRibbonControlType type)
+    : TqvrRibbonCustomControl(collection, type), FClass(&kClasses[type - rctGroup]) {}
+
+std::wstring TqvrRibbonControl::ClassName() const { return FClass->name; }
+TqvrControlProperties TqvrRibbonControl::PublishedProperties() const { return FClass->properties; }
+std::wstring TqvrRibbonControl::IdPrefix() const { return FClass->name + 1; }
+bool TqvrRibbonControl::GetsDesignCaption() const { return FClass->flags & kDesignCaption; }
+bool TqvrRibbonControl::StoresCaption() const { return FClass->flags & kStoresCaption; }
+
+std::wstring TqvrRibbonControl::GetElementName() const {
+    if ((FClass->flags & kBuiltInIsControl) && !FIDMso.empty()) return L"control";
+    return FClass->elementName;
 }
 
-const TqvrControlProperties& TqvrRibbonSeparator::PublishedProperties() const {
-    static const TqvrControlProperties p = Published({kVisible});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonMenuSeparator::PublishedProperties() const {
-    static const TqvrControlProperties p = Published({});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonDialogBoxLauncher::PublishedProperties() const {
-    using T = TqvrRibbonDialogBoxLauncher;
-    static const TqvrControlProperties p = Published(
-        {kEnabled, kIdMso, kKeyTip, kScreenTip, kSuperTip, kVisible, EventProperty<T, &T::OnClick>(L"OnClick")}, false);
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonItem::PublishedProperties() const {
-    static const TqvrControlProperties p = Published({kGlyph, kImageIndex, kScreenTip, kSuperTip}, false);
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonGroup::PublishedProperties() const {
-    using T = TqvrRibbonGroup;
-    static const TqvrControlProperties p =
-        Published({kIdMso, kImageIndex, kImageMso, kGlyph, kKeyTip, kScreenTip,
-                   BoolProperty<T, &T::Shared, &T::SetShared, false>(L"Shared"), kSuperTip, kVisible,
-                   BoolProperty<T, &T::AutoScale, &T::SetAutoScale, false>(L"AutoScale"),
-                   BoolProperty<T, &T::CenterVertically, &T::SetCenterVertically, false>(L"CenterVertically")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonLabel::PublishedProperties() const {
-    static const TqvrControlProperties p = Published({kEnabled, kIdMso, kScreenTip, kShowCaption, kSuperTip, kVisible});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonButton::PublishedProperties() const {
-    using T = TqvrRibbonButton;
-    static const TqvrControlProperties p = Published(
-        {kDescription, kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kKeyTip,
-         EnumProperty<T, &T::ParseMsoXmlTypeAs, &T::SetParseMsoXmlTypeAs, pxtDefault, kParseAsNames>(L"ParseMsoXmlTypeAs"),
-         kPressed, kScreenTip, kShowCaption, kSize, kSuperTip,
-         BoolProperty<T, &T::ToggleButton, &T::SetToggleButton, false>(L"ToggleButton"), kVisible,
-         EventProperty<T, &T::OnClick>(L"OnClick")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonCheckBox::PublishedProperties() const {
-    using T = TqvrRibbonCheckBox;
-    static const TqvrControlProperties p = Published({kDescription, kEnabled, kIdMso, kKeyTip, kPressed, kScreenTip,
-                                                      kSuperTip, kVisible, EventProperty<T, &T::OnClick>(L"OnClick")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonEditBox::PublishedProperties() const {
-    using T = TqvrRibbonEditBox;
-    static const TqvrControlProperties p =
-        Published({kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kKeyTip,
-                   IntProperty<T, &T::MaxLength, &T::SetMaxLength, 0>(L"MaxLength"), kScreenTip, kShowCaption,
-                   StringProperty<T, &T::SizeString, &T::SetSizeString>(L"SizeString"), kSuperTip, kText, kVisible,
-                   EventProperty<T, &T::OnChange>(L"OnChange")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonComboBox::PublishedProperties() const {
-    using T = TqvrRibbonComboBox;
-    static const TqvrControlProperties p =
-        Published({kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kItems, kKeyTip,
-                   IntProperty<T, &T::MaxLength, &T::SetMaxLength, 0>(L"MaxLength"), kScreenTip, kShowCaption,
-                   StringProperty<T, &T::SizeString, &T::SetSizeString>(L"SizeString"), kSuperTip, kText, kVisible,
-                   EventProperty<T, &T::OnChange>(L"OnChange"),
-                   EventProperty<T, &T::OnItemPropertyChanging>(L"OnItemPropertyChanging")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonDropDown::PublishedProperties() const {
-    using T = TqvrRibbonDropDown;
-    static const TqvrControlProperties p =
-        Published({kControls, kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kItems, kKeyTip, kScreenTip,
-                   kSelectedItemId, kSelectedItemIndex, kShowCaption,
-                   BoolProperty<T, &T::ShowItemCaption, &T::SetShowItemCaption, true>(L"ShowItemCaption"),
-                   StringProperty<T, &T::SizeString, &T::SetSizeString>(L"SizeString"), kSuperTip, kVisible,
-                   EventProperty<T, &T::OnChange>(L"OnChange"),
-                   EventProperty<T, &T::OnItemPropertyChanging>(L"OnItemPropertyChanging")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonGallery::PublishedProperties() const {
-    using T = TqvrRibbonGallery;
-    static const TqvrControlProperties p =
-        Published({kControls, IntProperty<T, &T::Columns, &T::SetColumns, 1>(L"Columns"), kDescription, kEnabled, kGlyph,
-                   kIdMso, kImageIndex, kImageMso, kItemHeight, kItems, kItemWidth, kKeyTip,
-                   IntProperty<T, &T::Rows, &T::SetRows, 1>(L"Rows"), kScreenTip, kSelectedItemId, kSelectedItemIndex,
-                   kShowCaption, BoolProperty<T, &T::ShowItemCaption, &T::SetShowItemCaption, true>(L"ShowItemCaption"),
-                   kSize, kSuperTip, kVisible, EventProperty<T, &T::OnChange>(L"OnChange"),
-                   EventProperty<T, &T::OnItemPropertyChanging>(L"OnItemPropertyChanging")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonMenu::PublishedProperties() const {
-    using T = TqvrRibbonMenu;
-    static const TqvrControlProperties p = Published(
-        {kDescription, BoolProperty<T, &T::Dynamic, &T::SetDynamic, false>(L"Dynamic"), kEnabled, kGlyph, kIdMso,
-         kImageIndex, kImageMso,
-         EnumProperty<T, &T::ItemSize, &T::SetItemSize, TqvrRibbonXItemSize::Normal, kItemSizeNames>(L"ItemSize"),
-         kKeyTip, kScreenTip, kShowCaption, kSize, kSuperTip, kTitle, kVisible,
-         EventProperty<T, &T::OnCreate>(L"OnCreate")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonSplitButton::PublishedProperties() const {
-    using T = TqvrRibbonSplitButton;
-    static const TqvrControlProperties p =
-        Published({kControls, kDescription, kEnabled, kGlyph, kIdMso, kImageIndex, kImageMso, kKeyTip, kPressed,
-                   kScreenTip, kShowCaption, kSize, BoolProperty<T, &T::ToggleButton, &T::SetToggleButton, false>(L"ToggleButton"),
-                   kSuperTip, kVisible, EventProperty<T, &T::OnClick>(L"OnClick")});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonBox::PublishedProperties() const {
-    using T = TqvrRibbonBox;
-    static const TqvrControlProperties p =
-        Published({EnumProperty<T, &T::BoxStyle, &T::SetBoxStyle, bsHorizontal, kBoxStyleNames>(L"BoxStyle"),
-                   BoolProperty<T, &T::Shared, &T::SetShared, false>(L"Shared"), kVisible});
-    return p;
-}
-
-const TqvrControlProperties& TqvrRibbonButtonGroup::PublishedProperties() const {
-    using T = TqvrRibbonButtonGroup;
-    static const TqvrControlProperties p =
-        Published({BoolProperty<T, &T::Shared, &T::SetShared, false>(L"Shared"), kVisible});
-    return p;
+void TqvrRibbonControl::Act(TqvrRibbonActionArguments& Args, const TqvrRibbonOnClick& handler) {
+    switch (FClass->takes) {
+        case TqvrActionState::Nothing: break;
+        case TqvrActionState::Pressed: TakePressed(Args); break;
+        case TqvrActionState::Text: TakeText(Args); break;
+        case TqvrActionState::Selection: TakeSelection(Args); break;
+    }
+    RaiseAction(handler, Args.Control.Get());
 }
 
 // ---- creation by type code ----
@@ -304,9 +356,10 @@ std::unique_ptr<TqvrRibbonCustomControl> CreateRibbonControl(TqvrRibbonControlTy
     }
 }
 
-// ---- constructors ----
+// ---- class behaviour ----
 
-TqvrRibbonDialogBoxLauncher::TqvrRibbonDialogBoxLauncher(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {
+TqvrRibbonDialogBoxLauncher::TqvrRibbonDialogBoxLauncher(TqvrRibbonControls* c)
+    : TqvrRibbonControl(c, rctDialogBoxLauncher) {
     for (TCollectionItem* item : c->Items())
         if (static_cast<TqvrRibbonCustomControl*>(item)->GetControlType() == rctDialogBoxLauncher)
             throw EqvrError(FormatText(L"There can be only one instance of %s in the %s!",
@@ -314,43 +367,10 @@ TqvrRibbonDialogBoxLauncher::TqvrRibbonDialogBoxLauncher(TqvrRibbonControls* c) 
                             kErrSecondLauncher, ErrorKind::Ole, 0);
 }
 
-TqvrRibbonGroup::TqvrRibbonGroup(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c), FControls(std::make_unique<TqvrRibbonControls>(this, rctCommand, 1000)) {}
-
-TqvrRibbonComboBox::TqvrRibbonComboBox(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c), FItems(std::make_unique<TqvrRibbonItems>(this, 1000)) {}
-
-TqvrRibbonDropDown::TqvrRibbonDropDown(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c),
-      FControls(std::make_unique<TqvrRibbonControls>(this, rctButton, 16)),
-      FItems(std::make_unique<TqvrRibbonItems>(this, 1000)) {}
-
-TqvrRibbonGallery::TqvrRibbonGallery(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c),
-      FControls(std::make_unique<TqvrRibbonControls>(this, rctButton, 16)),
-      FItems(std::make_unique<TqvrRibbonItems>(this, 1000)) {}
-
-TqvrRibbonMenu::TqvrRibbonMenu(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c), FControls(std::make_unique<TqvrRibbonControls>(this, rctCommand, 1000)) {}
-
-TqvrRibbonSplitButton::TqvrRibbonSplitButton(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c), FControls(std::make_unique<TqvrRibbonControls>(this, rctMenu, 10)) {
-    FPressed = false;
-    FToggleButton = false;
-}
-
 void TqvrRibbonSplitButton::AfterConstruction() {
-    TqvrRibbonCustomControl::AfterConstruction();
-    FControls->Add();
+    TqvrRibbonControlsHolder::AfterConstruction();
+    Controls().Add();
 }
-
-TqvrRibbonBox::TqvrRibbonBox(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c), FControls(std::make_unique<TqvrRibbonControls>(this, rctCommand, 1000)) {}
-
-TqvrRibbonButtonGroup::TqvrRibbonButtonGroup(TqvrRibbonControls* c)
-    : TqvrRibbonCustomControl(c), FControls(std::make_unique<TqvrRibbonControls>(this, rctCommand, 1000)) {}
-
-// ---- class behaviour ----
 
 void TqvrRibbonItem::InvalidateDropDown() {
     if (ContainerIs(rctDropDown)) ContainerControl()->Invalidate();
@@ -416,47 +436,6 @@ void TqvrRibbonSplitButton::Invalidate() {
     if (ui && FIDMso.empty() && !FID.empty()) ThrowIfFailed(ui->InvalidateControl(unique_bstr(FID + L"wrapped").get()));
 }
 
-// ---- actions ----
-
-void TqvrRibbonDialogBoxLauncher::DoAction(TqvrRibbonActionArguments& Args) { RaiseAction(OnClick, Args.Control.Get()); }
-
-#define QVR_ACTION(Class, Take, Event)                      \
-    void Class::DoAction(TqvrRibbonActionArguments& Args) { \
-        Take(Args);                                         \
-        RaiseAction(Event, Args.Control.Get());             \
-    }
-QVR_ACTION(TqvrRibbonButton, TakePressed, OnClick)
-QVR_ACTION(TqvrRibbonCheckBox, TakePressed, OnClick)
-QVR_ACTION(TqvrRibbonSplitButton, TakePressed, OnClick)
-QVR_ACTION(TqvrRibbonEditBox, TakeText, OnChange)
-QVR_ACTION(TqvrRibbonComboBox, TakeText, OnChange)
-QVR_ACTION(TqvrRibbonDropDown, TakeSelection, OnChange)
-QVR_ACTION(TqvrRibbonGallery, TakeSelection, OnChange)
-#undef QVR_ACTION
-
-namespace {
-
-bool IsItemProperty(TqvrRibbonControlPropertyType t) {
-    return t == rcptItemID || t == rcptItemCaption || t == rcptItemScreenTip || t == rcptItemSuperTip ||
-           t == rcptItemGlyph;
-}
-
-}  // namespace
-
-// Lists raise their item event for questions about one item, and nothing without it.
-#define QVR_LIST_PROPERTY_CHANGING(Class)                                                                  \
-    void Class::DoPropertyChanging(TqvrRibbonControlPropertyType PropertyType, unique_variant& Value,      \
-                                   IDispatch* Context, int32_t Index) {                                    \
-        if (IsItemProperty(PropertyType))                                                                  \
-            Fire(OnItemPropertyChanging, static_cast<TObject*>(this), PropertyType, Value, Context, Index); \
-        else                                                                                               \
-            TqvrRibbonCustomControl::DoPropertyChanging(PropertyType, Value, Context, Index);              \
-    }
-QVR_LIST_PROPERTY_CHANGING(TqvrRibbonComboBox)
-QVR_LIST_PROPERTY_CHANGING(TqvrRibbonDropDown)
-QVR_LIST_PROPERTY_CHANGING(TqvrRibbonGallery)
-#undef QVR_LIST_PROPERTY_CHANGING
-
 // ---- element names ----
 
 std::wstring TqvrRibbonButton::GetElementName() const {
@@ -474,17 +453,29 @@ std::wstring TqvrRibbonMenu::GetElementName() const {
 
 namespace {
 
-std::wstring Bool(bool b) { return b ? L"true" : L"false"; }
+const wchar_t* Bool(bool b) { return b ? L"true" : L"false"; }
 
-// The six callbacks by which Office reads a list's items.
-void AddItemCallbacks(TqvrXmlAttributes& a) {
-    a.Add(L"getItemCount", kGetItemCount);
-    a.Add(L"getItemID", kGetItemID);
-    a.Add(L"getItemImage", kGetItemImage);
-    a.Add(L"getItemLabel", kGetItemLabel);
-    a.Add(L"getItemScreentip", kGetItemScreenTip);
-    a.Add(L"getItemSupertip", kGetItemSuperTip);
+// A run of attributes with fixed values (callback names), added in order.
+struct Attr {
+    const wchar_t* name;
+    const wchar_t* value;
+};
+void AddRun(TqvrXmlAttributes& a, std::span<const Attr> run) {
+    for (const Attr& p : run) a.Add(p.name, p.value);
 }
+
+// The callbacks for the tips of a control of the add-in's own.
+constexpr Attr kTipCallbacks[] = {
+    {L"getKeytip", kGetKeyTip}, {L"getLabel", kGetLabel}, {L"getSupertip", kGetSuperTip}, {L"getScreentip", kGetScreenTip}};
+// ... and for what it shows and whether it is enabled.
+constexpr Attr kShowCallbacks[] = {
+    {L"getShowLabel", kGetShowLabel}, {L"getShowImage", kGetShowImage}, {L"getEnabled", kGetEnabled}};
+// The six callbacks by which Office reads a list's items.
+constexpr Attr kItemCallbacks[] = {{L"getItemCount", kGetItemCount},         {L"getItemID", kGetItemID},
+                                   {L"getItemImage", kGetItemImage},         {L"getItemLabel", kGetItemLabel},
+                                   {L"getItemScreentip", kGetItemScreenTip}, {L"getItemSupertip", kGetItemSuperTip}};
+// A control that reports its state and is told of changes of it.
+constexpr Attr kStateAction[] = {{L"getPressed", kGetPressed}, {L"onAction", kOnActionState}};
 
 void AddSelection(TqvrXmlAttributes& a, int32_t index, const std::wstring& id) {
     if (index >= 0)
@@ -494,6 +485,31 @@ void AddSelection(TqvrXmlAttributes& a, int32_t index, const std::wstring& id) {
 }
 
 }  // namespace
+
+void TqvrRibbonControl::AddBuiltInTips(TqvrXmlAttributes& a, bool keyTip) const {
+    if (keyTip) a.Add(L"keytip", KeyTipToText(FKeyTip));
+    a.Add(L"label", FCaption);
+    a.Add(L"supertip", FSuperTip);
+    a.Add(L"screentip", FScreenTip);
+}
+
+TqvrRibbonSharedContainer::Form TqvrRibbonSharedContainer::AddContainerStart(TqvrXmlAttributes& a,
+                                                                            int32_t contextIndex) const {
+    if (!FIDMso.empty()) {
+        a.Add(L"getVisible", kGetVisible);
+        a.Add(L"idMso", FIDMso);
+        return Form::BuiltIn;
+    }
+    if (FShared && !ModuleNamespace().empty()) {
+        AddSharedBlock(a, FID, FVisible);
+        AddInsertBlock(a);
+        return Form::Shared;
+    }
+    a.Add(L"getVisible", kGetVisible);
+    AddIdBlock(a, contextIndex, false);
+    AddInsertBlock(a);
+    return Form::Own;
+}
 
 TqvrXmlAttributes TqvrRibbonSeparator::GetXmlAttributes(int32_t ContextIndex) const {
     TqvrXmlAttributes a;
@@ -512,6 +528,9 @@ TqvrXmlAttributes TqvrRibbonMenuSeparator::GetXmlAttributes(int32_t ContextIndex
 }
 
 TqvrXmlAttributes TqvrRibbonDialogBoxLauncher::GetXmlAttributes(int32_t ContextIndex) const {
+    static constexpr Attr kOwn[] = {{L"getKeytip", kGetKeyTip},     {L"getSupertip", kGetSuperTip},
+                                    {L"getScreentip", kGetScreenTip}, {L"getEnabled", kGetEnabled},
+                                    {L"onAction", kOnActionCommon}, {L"getVisible", kGetVisible}};
     TqvrXmlAttributes a;
     if (!FIDMso.empty()) {
         AddBuiltInStart(a, false);
@@ -519,38 +538,25 @@ TqvrXmlAttributes TqvrRibbonDialogBoxLauncher::GetXmlAttributes(int32_t ContextI
         return a;
     }
     AddIdBlock(a, ContextIndex, false);
-    a.Add(L"getKeytip", kGetKeyTip);
-    a.Add(L"getSupertip", kGetSuperTip);
-    a.Add(L"getScreentip", kGetScreenTip);
-    a.Add(L"getEnabled", kGetEnabled);
-    a.Add(L"onAction", kOnActionCommon);
-    a.Add(L"getVisible", kGetVisible);
+    AddRun(a, kOwn);
     return a;
 }
 
 TqvrXmlAttributes TqvrRibbonGroup::GetXmlAttributes(int32_t ContextIndex) const {
     TqvrXmlAttributes a;
-    std::wstring ns = ModuleNamespace();
-    if (!FIDMso.empty()) {
-        a.Add(L"getVisible", kGetVisible);
-        a.Add(L"idMso", FIDMso);
-    } else if (FShared && !ns.empty()) {
-        AddSharedBlock(a, FID, FVisible);
-        AddInsertBlock(a);
-        a.Add(L"keytip", KeyTipToText(FKeyTip));
-        a.Add(L"label", FCaption);
-        a.Add(L"screentip", FScreenTip);
-        a.Add(L"supertip", FSuperTip);
-    } else {
-        a.Add(L"getVisible", kGetVisible);
-        AddIdBlock(a, ContextIndex, false);
-        AddInsertBlock(a);
-        AddImageBlock(a);
-        a.Add(L"imageMso", FImageMso);
-        a.Add(L"getKeytip", kGetKeyTip);
-        a.Add(L"getLabel", kGetLabel);
-        a.Add(L"getSupertip", kGetSuperTip);
-        a.Add(L"getScreentip", kGetScreenTip);
+    switch (AddContainerStart(a, ContextIndex)) {
+        case Form::BuiltIn: break;
+        case Form::Shared:
+            a.Add(L"keytip", KeyTipToText(FKeyTip));
+            a.Add(L"label", FCaption);
+            a.Add(L"screentip", FScreenTip);
+            a.Add(L"supertip", FSuperTip);
+            break;
+        case Form::Own:
+            AddImageBlock(a);
+            a.Add(L"imageMso", FImageMso);
+            AddRun(a, kTipCallbacks);
+            break;
     }
     // Scaling and centring exist only in Office 2010's schema.
     if (HostMajorVersion() >= 14 && DocumentUses2009Namespace()) {
@@ -562,57 +568,30 @@ TqvrXmlAttributes TqvrRibbonGroup::GetXmlAttributes(int32_t ContextIndex) const 
 
 TqvrXmlAttributes TqvrRibbonBox::GetXmlAttributes(int32_t ContextIndex) const {
     TqvrXmlAttributes a;
-    std::wstring ns = ModuleNamespace();
-    std::wstring style = FBoxStyle == bsVertical ? L"vertical" : L"horizontal";
-    if (!FIDMso.empty()) {
-        a.Add(L"getVisible", kGetVisible);
-        a.Add(L"idMso", FIDMso);
-    } else if (FShared && !ns.empty()) {
-        AddSharedBlock(a, FID, FVisible);
-        AddInsertBlock(a);
-        a.Add(L"boxStyle", style);
-    } else {
-        a.Add(L"getVisible", kGetVisible);
-        AddIdBlock(a, ContextIndex, false);
-        AddInsertBlock(a);
-        a.Add(L"boxStyle", style);
-    }
+    if (AddContainerStart(a, ContextIndex) != Form::BuiltIn)
+        a.Add(L"boxStyle", FBoxStyle == bsVertical ? L"vertical" : L"horizontal");
     return a;
 }
 
 TqvrXmlAttributes TqvrRibbonButtonGroup::GetXmlAttributes(int32_t ContextIndex) const {
     TqvrXmlAttributes a;
-    std::wstring ns = ModuleNamespace();
-    if (!FIDMso.empty()) {
-        a.Add(L"getVisible", kGetVisible);
-        a.Add(L"idMso", FIDMso);
-    } else if (FShared && !ns.empty()) {
-        AddSharedBlock(a, FID, FVisible);
-        AddInsertBlock(a);
-    } else {
-        a.Add(L"getVisible", kGetVisible);
-        AddIdBlock(a, ContextIndex, false);
-        AddInsertBlock(a);
-    }
+    AddContainerStart(a, ContextIndex);
     return a;
 }
 
 TqvrXmlAttributes TqvrRibbonLabel::GetXmlAttributes(int32_t ContextIndex) const {
+    static constexpr Attr kOwn[] = {{L"getLabel", kGetLabel},         {L"getSupertip", kGetSuperTip},
+                                    {L"getScreentip", kGetScreenTip}, {L"getShowLabel", kGetShowLabel},
+                                    {L"getEnabled", kGetEnabled}};
     TqvrXmlAttributes a;
     if (!FIDMso.empty()) {
         if (AddBuiltInStart(a, true)) return a;
-        a.Add(L"label", FCaption);
-        a.Add(L"supertip", FSuperTip);
-        a.Add(L"screentip", FScreenTip);
+        AddBuiltInTips(a, false);
         a.Add(L"showLabel", Bool(FShowCaption));
         a.Add(L"enabled", Bool(FEnabled));
     } else {
         AddIdBlock(a, ContextIndex, false);
-        a.Add(L"getLabel", kGetLabel);
-        a.Add(L"getSupertip", kGetSuperTip);
-        a.Add(L"getScreentip", kGetScreenTip);
-        a.Add(L"getShowLabel", kGetShowLabel);
-        a.Add(L"getEnabled", kGetEnabled);
+        AddRun(a, kOwn);
     }
     AddInsertBlock(a);
     a.Add(L"getVisible", kGetVisible);
@@ -624,28 +603,19 @@ TqvrXmlAttributes TqvrRibbonButton::GetXmlAttributes(int32_t ContextIndex) const
     bool inList = ContainerIs(rctDropDown) || ContainerIs(rctGallery);
     if (!FIDMso.empty()) {
         if (AddBuiltInStart(a, true)) return a;
-        a.Add(L"label", FCaption);
-        a.Add(L"supertip", FSuperTip);
-        a.Add(L"screentip", FScreenTip);
+        AddBuiltInTips(a, false);
         a.Add(L"showLabel", Bool(FShowCaption));
         a.Add(L"enabled", Bool(FEnabled));
     } else {
         AddIdBlock(a, ContextIndex, true);
         AddImageBlock(a);
-        a.Add(L"getKeytip", kGetKeyTip);
-        a.Add(L"getLabel", kGetLabel);
-        a.Add(L"getSupertip", kGetSuperTip);
-        a.Add(L"getScreentip", kGetScreenTip);
-        a.Add(L"getShowLabel", kGetShowLabel);
-        a.Add(L"getShowImage", kGetShowImage);
-        a.Add(L"getEnabled", kGetEnabled);
+        AddRun(a, kTipCallbacks);
+        AddRun(a, kShowCallbacks);
         // A toggle button reports its state, except inside a list, where it is a plain button.
-        if (FToggleButton && !inList) {
-            a.Add(L"getPressed", kGetPressed);
-            a.Add(L"onAction", kOnActionState);
-        } else {
+        if (FToggleButton && !inList)
+            AddRun(a, kStateAction);
+        else
             a.Add(L"onAction", kOnActionCommon);
-        }
     }
     AddInsertBlock(a);
     a.Add(L"imageMso", FImageMso);
@@ -661,22 +631,15 @@ TqvrXmlAttributes TqvrRibbonCheckBox::GetXmlAttributes(int32_t ContextIndex) con
     TqvrXmlAttributes a;
     if (!FIDMso.empty()) {
         if (AddBuiltInStart(a, true)) return a;
-        a.Add(L"keytip", KeyTipToText(FKeyTip));
-        a.Add(L"label", FCaption);
-        a.Add(L"supertip", FSuperTip);
-        a.Add(L"screentip", FScreenTip);
+        AddBuiltInTips(a, true);
         a.Add(L"enabled", Bool(FEnabled));
         a.Add(L"description", FDescription);
     } else {
         AddIdBlock(a, ContextIndex, true);
-        a.Add(L"getKeytip", kGetKeyTip);
-        a.Add(L"getLabel", kGetLabel);
-        a.Add(L"getSupertip", kGetSuperTip);
-        a.Add(L"getScreentip", kGetScreenTip);
+        AddRun(a, kTipCallbacks);
         a.Add(L"getEnabled", kGetEnabled);
         a.Add(L"getDescription", kGetDescription);
-        a.Add(L"getPressed", kGetPressed);
-        a.Add(L"onAction", kOnActionState);
+        AddRun(a, kStateAction);
     }
     AddInsertBlock(a);
     a.Add(L"getVisible", kGetVisible);
@@ -703,13 +666,8 @@ bool TqvrRibbonCustomControl::AddEditBoxList(TqvrXmlAttributes& a, int32_t conte
     a.Add(L"sizeString", sizeString);
     AddImageBlock(a);
     a.Add(L"imageMso", FImageMso);
-    a.Add(L"getKeytip", kGetKeyTip);
-    a.Add(L"getLabel", kGetLabel);
-    a.Add(L"getSupertip", kGetSuperTip);
-    a.Add(L"getScreentip", kGetScreenTip);
-    a.Add(L"getShowLabel", kGetShowLabel);
-    a.Add(L"getShowImage", kGetShowImage);
-    a.Add(L"getEnabled", kGetEnabled);
+    AddRun(a, kTipCallbacks);
+    AddRun(a, kShowCallbacks);
     a.Add(L"getText", kGetText);
     a.Add(L"onChange", kOnChange);
     return true;
@@ -727,7 +685,7 @@ TqvrXmlAttributes TqvrRibbonComboBox::GetXmlAttributes(int32_t ContextIndex) con
     TqvrXmlAttributes a;
     if (!AddEditBoxList(a, ContextIndex, FMaxLength, FSizeString)) return a;
     if (FIDMso.empty()) {
-        AddItemCallbacks(a);
+        AddRun(a, kItemCallbacks);
         a.Add(L"invalidateContentOnDrop", L"true");
     }
     AddInsertBlock(a);
@@ -739,24 +697,16 @@ TqvrXmlAttributes TqvrRibbonDropDown::GetXmlAttributes(int32_t ContextIndex) con
     TqvrXmlAttributes a;
     if (!FIDMso.empty()) {
         if (AddBuiltInStart(a, true)) return a;
-        a.Add(L"keytip", KeyTipToText(FKeyTip));
-        a.Add(L"label", FCaption);
-        a.Add(L"supertip", FSuperTip);
-        a.Add(L"screentip", FScreenTip);
+        AddBuiltInTips(a, true);
         a.Add(L"showLabel", Bool(FShowCaption));
         a.Add(L"enabled", Bool(FEnabled));
         a.Add(L"showImage", Bool(!FImageMso.empty()));
     } else {
         AddIdBlock(a, ContextIndex, false);
         AddImageBlock(a);
-        a.Add(L"getKeytip", kGetKeyTip);
-        a.Add(L"getLabel", kGetLabel);
-        a.Add(L"getSupertip", kGetSuperTip);
-        a.Add(L"getScreentip", kGetScreenTip);
-        a.Add(L"getShowLabel", kGetShowLabel);
-        a.Add(L"getShowImage", kGetShowImage);
-        a.Add(L"getEnabled", kGetEnabled);
-        AddItemCallbacks(a);
+        AddRun(a, kTipCallbacks);
+        AddRun(a, kShowCallbacks);
+        AddRun(a, kItemCallbacks);
         AddSelection(a, FSelectedItemIndex, FSelectedItemId);
         a.Add(L"onAction", kOnActionSelected);
         a.Add(L"sizeString", FSizeString);
@@ -769,35 +719,28 @@ TqvrXmlAttributes TqvrRibbonDropDown::GetXmlAttributes(int32_t ContextIndex) con
 }
 
 TqvrXmlAttributes TqvrRibbonGallery::GetXmlAttributes(int32_t ContextIndex) const {
+    static constexpr Attr kSizeCallbacks[] = {{L"getItemHeight", kGetItemHeight},
+                                              {L"getItemWidth", kGetItemWidth},
+                                              {L"invalidateContentOnDrop", L"true"}};
     TqvrXmlAttributes a;
     if (!FIDMso.empty()) {
         if (AddBuiltInStart(a, true)) return a;
-        a.Add(L"keytip", KeyTipToText(FKeyTip));
-        a.Add(L"label", FCaption);
-        a.Add(L"supertip", FSuperTip);
-        a.Add(L"screentip", FScreenTip);
+        AddBuiltInTips(a, true);
         if (!FShowCaption) a.Add(L"showLabel", L"false");
         a.Add(L"enabled", Bool(FEnabled));
         if (!FImageMso.empty()) a.Add(L"showImage", L"true");
     } else {
         AddIdBlock(a, ContextIndex, true);
         AddImageBlock(a);
-        a.Add(L"getKeytip", kGetKeyTip);
-        a.Add(L"getLabel", kGetLabel);
-        a.Add(L"getSupertip", kGetSuperTip);
-        a.Add(L"getScreentip", kGetScreenTip);
-        a.Add(L"getShowLabel", kGetShowLabel);
-        a.Add(L"getShowImage", kGetShowImage);
-        a.Add(L"getEnabled", kGetEnabled);
+        AddRun(a, kTipCallbacks);
+        AddRun(a, kShowCallbacks);
         a.Add(L"showItemLabel", Bool(FShowItemCaption));
-        AddItemCallbacks(a);
+        AddRun(a, kItemCallbacks);
         AddSelection(a, FSelectedItemIndex, FSelectedItemId);
         a.Add(L"onAction", kOnActionSelected);
         a.Add(L"columns", std::to_wstring(FColumns));
         a.Add(L"rows", std::to_wstring(FRows));
-        a.Add(L"getItemHeight", kGetItemHeight);
-        a.Add(L"getItemWidth", kGetItemWidth);
-        a.Add(L"invalidateContentOnDrop", L"true");
+        AddRun(a, kSizeCallbacks);
     }
     AddInsertBlock(a);
     a.Add(L"imageMso", FImageMso);
@@ -807,33 +750,27 @@ TqvrXmlAttributes TqvrRibbonGallery::GetXmlAttributes(int32_t ContextIndex) cons
 }
 
 TqvrXmlAttributes TqvrRibbonMenu::GetXmlAttributes(int32_t ContextIndex) const {
+    static constexpr Attr kDynamic[] = {{L"getContent", kGetContent}, {L"invalidateContentOnDrop", L"true"}};
+    static constexpr Attr kOwn[] = {{L"getShowLabel", kGetShowLabel}, {L"getShowImage", kGetShowImage},
+                                    {L"getEnabled", kGetEnabled},     {L"getDescription", kGetDescription},
+                                    {L"getKeytip", kGetKeyTip},       {L"getLabel", kGetLabel}};
     TqvrXmlAttributes a;
     bool inSplitButton = ContainerIs(rctSplitButton);
     if (!FIDMso.empty()) {
         if (AddBuiltInStart(a, true)) return a;
-        a.Add(L"keytip", KeyTipToText(FKeyTip));
-        a.Add(L"label", FCaption);
-        a.Add(L"supertip", FSuperTip);
-        a.Add(L"screentip", FScreenTip);
+        AddBuiltInTips(a, true);
         a.Add(L"showLabel", Bool(FShowCaption));
         a.Add(L"enabled", Bool(FEnabled));
         a.Add(L"showImage", Bool(!FImageMso.empty()));
         a.Add(L"description", FDescription);
     } else {
         AddIdBlock(a, ContextIndex, true);
-        if (FDynamic) {
-            a.Add(L"getContent", kGetContent);
-            a.Add(L"invalidateContentOnDrop", L"true");
-        } else {
-            a.Add(L"itemSize", std::wstring(FItemSize == TqvrRibbonXItemSize::Large ? L"large" : L"normal"));
-        }
+        if (FDynamic)
+            AddRun(a, kDynamic);
+        else
+            a.Add(L"itemSize", FItemSize == TqvrRibbonXItemSize::Large ? L"large" : L"normal");
         AddImageBlock(a);
-        a.Add(L"getShowLabel", kGetShowLabel);
-        a.Add(L"getShowImage", kGetShowImage);
-        a.Add(L"getEnabled", kGetEnabled);
-        a.Add(L"getDescription", kGetDescription);
-        a.Add(L"getKeytip", kGetKeyTip);
-        a.Add(L"getLabel", kGetLabel);
+        AddRun(a, kOwn);
         // Office takes a split button's menu tip only as a fixed value.
         if (inSplitButton)
             a.Add(L"supertip", FSuperTip);
@@ -868,10 +805,12 @@ TqvrXmlAttributes TqvrRibbonSplitButton::GetXmlAttributes(int32_t ContextIndex) 
 }
 
 TqvrXmlAttributes TqvrRibbonSplitButton::GetWrappedButtonXmlAttributes(int32_t ContextIndex) const {
+    static constexpr Attr kTips[] = {{L"getLabel", kGetLabel},           {L"getSupertip", kGetSuperTip},
+                                     {L"getScreentip", kGetScreenTip},   {L"getShowImage", kGetShowImage},
+                                     {L"getDescription", kGetDescription}};
     TqvrXmlAttributes a;
-    std::wstring ns = ModuleNamespace();
     std::wstring id = FID + L"wrapped";
-    if (!ns.empty())
+    if (!ModuleNamespace().empty())
         a.Add(L"idQ", L"default:" + id);
     else if (ContextIndex > 0)
         a.Add(L"id", id + kContextMenuMarker + std::to_wstring(ContextIndex));
@@ -879,17 +818,11 @@ TqvrXmlAttributes TqvrRibbonSplitButton::GetWrappedButtonXmlAttributes(int32_t C
         a.Add(L"id", id);
     AddImageBlock(a);
     a.Add(L"imageMso", FImageMso);
-    a.Add(L"getLabel", kGetLabel);
-    a.Add(L"getSupertip", kGetSuperTip);
-    a.Add(L"getScreentip", kGetScreenTip);
-    a.Add(L"getShowImage", kGetShowImage);
-    a.Add(L"getDescription", kGetDescription);
-    if (FToggleButton) {
-        a.Add(L"getPressed", kGetPressed);
-        a.Add(L"onAction", kOnActionState);
-    } else {
+    AddRun(a, kTips);
+    if (FToggleButton)
+        AddRun(a, kStateAction);
+    else
         a.Add(L"onAction", kOnActionCommon);
-    }
     return a;
 }
 

@@ -6,68 +6,156 @@
 
 namespace qvr {
 
-// Controls are created through their collection (TqvrRibbonControls::Add), never directly:
-// their constructors are reachable only from TqvrRibbonCustomControl::Create.
-#define QVR_RIBBON_CONTROL_CLASS(Name)                                   \
-    friend class TqvrRibbonCustomControl;                                \
-                                                                         \
-public:                                                                  \
-    std::wstring ClassName() const override { return L## #Name; }       \
-    const TqvrControlProperties& PublishedProperties() const override;  \
-                                                                         \
-private:
+// ---- what the classes share ----
 
-class TqvrRibbonSeparator : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonSeparator)
+// The facts of one control class that are plain data: its name, customUI element, design-time
+// id prefix, published properties and the state its action stores. One row per type code, in
+// controls.cpp.
+struct TqvrRibbonControlClass;
+
+// The base of every class of the catalogue. A class names its type code; the row of that code
+// answers the class name, the published properties, the element name and the design-time
+// prefix, so that a class writes only what differs. Not a published class.
+//
+// Controls are created through their collection (TqvrRibbonControls::Add), never directly: the
+// classes' constructors are reachable only from TqvrRibbonCustomControl::Create.
+class TqvrRibbonControl : public TqvrRibbonCustomControl {
 public:
-    TqvrRibbonControlType GetControlType() const override { return rctSeparator; }
-    std::wstring GetElementName() const override { return L"separator"; }
+    std::wstring ClassName() const override;
+    TqvrControlProperties PublishedProperties() const override;
+    // The row's element name; "control" instead for the classes that become a plain control
+    // when they stand for a built-in one (IdMso set).
+    std::wstring GetElementName() const override;
+
+protected:
+    TqvrRibbonControl(TqvrRibbonControls* collection, TqvrRibbonControlType type);
+    std::wstring IdPrefix() const override;
+    bool GetsDesignCaption() const override;
+    bool StoresCaption() const override;
+    // Stores what the action carries (the row says which: the pressed state, the text or the
+    // selection), then raises the class's OnClick or OnChange.
+    void Act(TqvrRibbonActionArguments& Args, const TqvrRibbonOnClick& handler);
+    // The fixed tips of a control that stands for a built-in one: keytip (when asked), label,
+    // supertip, screentip.
+    void AddBuiltInTips(TqvrXmlAttributes& a, bool keyTip) const;
+
+private:
+    const TqvrRibbonControlClass* FClass;
+};
+
+// A control that holds child controls. A collection whose item class is rctCommand holds
+// controls of any class, created by type code: it is stored as "ControlTypes" and "Controls_".
+class TqvrRibbonControlsHolder : public TqvrRibbonControl {
+public:
+    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
+    TqvrRibbonControls& Controls() { return *FControls; }
+    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
+
+protected:
+    TqvrRibbonControlsHolder(TqvrRibbonControls* collection, TqvrRibbonControlType type,
+                             TqvrRibbonControlType itemType = rctCommand, int32_t maxCount = 1000)
+        : TqvrRibbonControl(collection, type),
+          FControls(std::make_unique<TqvrRibbonControls>(this, itemType, maxCount)) {}
+    TqvrRibbonControls* MixedControls() const override {
+        return FControls->ItemType() == rctCommand ? FControls.get() : nullptr;
+    }
+
+private:
+    std::unique_ptr<TqvrRibbonControls> FControls;
+};
+
+// A container that may be shared with other add-ins through the module's Namespace (group, box,
+// button group).
+class TqvrRibbonSharedContainer : public TqvrRibbonControlsHolder {
+public:
+    bool Shared() const { return FShared; }
+    void SetShared(bool value) { FShared = value; }
+
+protected:
+    using TqvrRibbonControlsHolder::TqvrRibbonControlsHolder;
+    // How a container is written: as a built-in one (getVisible and idMso, nothing more), as
+    // shared (idQ in the shared namespace, visible, placement) or as the add-in's own
+    // (getVisible, id, placement). Each class adds its own attributes after these.
+    enum class Form { BuiltIn, Shared, Own };
+    Form AddContainerStart(TqvrXmlAttributes& a, int32_t contextIndex) const;
+
+private:
+    bool FShared = false;
+};
+
+// A control that holds items (combo box, drop-down, gallery), on top of Base. Questions about
+// one item raise OnItemPropertyChanging instead of OnPropertyChanging, and nothing without it.
+template <class Base>
+class TqvrRibbonItemsHolder : public Base {
+public:
+    TqvrRibbonItemPropertyChanging OnItemPropertyChanging;
+    TqvrRibbonItems* GetItems() const override { return FItems.get(); }
+    TqvrRibbonItems& Items() { return *FItems; }
+    void SetItems(const TqvrRibbonControls& value) { FItems->Assign(value); }
+    void DoPropertyChanging(TqvrRibbonControlPropertyType PropertyType, unique_variant& Value, IDispatch* Context,
+                            int32_t Index) override {
+        if (IsItemProperty(PropertyType))
+            this->Fire(OnItemPropertyChanging, static_cast<TObject*>(this), PropertyType, Value, Context, Index);
+        else
+            Base::DoPropertyChanging(PropertyType, Value, Context, Index);
+    }
+
+protected:
+    template <typename... BaseArgs>
+    explicit TqvrRibbonItemsHolder(TqvrRibbonControls* collection, BaseArgs... args)
+        : Base(collection, args...), FItems(std::make_unique<TqvrRibbonItems>(this, 1000)) {}
+
+private:
+    static bool IsItemProperty(TqvrRibbonControlPropertyType t) {
+        return t == rcptItemID || t == rcptItemCaption || t == rcptItemScreenTip || t == rcptItemSuperTip ||
+               t == rcptItemGlyph;
+    }
+
+    std::unique_ptr<TqvrRibbonItems> FItems;
+};
+
+// ---- the classes ----
+
+class TqvrRibbonSeparator : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
+public:
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
 
 protected:
-    explicit TqvrRibbonSeparator(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {}
-    std::wstring IdPrefix() const override { return L"qvrRibbonSeparator"; }
-    bool GetsDesignCaption() const override { return false; }
+    explicit TqvrRibbonSeparator(TqvrRibbonControls* c) : TqvrRibbonControl(c, rctSeparator) {}
 };
 
-class TqvrRibbonMenuSeparator : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonMenuSeparator)
+class TqvrRibbonMenuSeparator : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
 public:
-    TqvrRibbonControlType GetControlType() const override { return rctMenuSeparator; }
-    std::wstring GetElementName() const override { return L"menuSeparator"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
     // The caption is the separator's title.
     std::wstring Title() const override { return FCaption; }
 
 protected:
-    explicit TqvrRibbonMenuSeparator(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {}
-    std::wstring IdPrefix() const override { return L"qvrRibbonMenuSeparator"; }
-    bool GetsDesignCaption() const override { return false; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonMenuSeparator(TqvrRibbonControls* c) : TqvrRibbonControl(c, rctMenuSeparator) {}
 };
 
-class TqvrRibbonDialogBoxLauncher : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonDialogBoxLauncher)
+class TqvrRibbonDialogBoxLauncher : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnClick OnClick;
-    TqvrRibbonControlType GetControlType() const override { return rctDialogBoxLauncher; }
-    std::wstring GetElementName() const override { return L"dialogBoxLauncher"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnClick); }
 
 protected:
     // A collection holds at most one launcher (error 31119).
     explicit TqvrRibbonDialogBoxLauncher(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonDialogBoxLauncher"; }
-    bool GetsDesignCaption() const override { return false; }
 };
 
-class TqvrRibbonItem : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonItem)
+// Items are never written into the markup: their attribute list is the base's empty one.
+class TqvrRibbonItem : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
 public:
-    TqvrRibbonControlType GetControlType() const override { return rctItem; }
-    std::wstring GetElementName() const override { return L"item"; }
-    TqvrXmlAttributes GetXmlAttributes(int32_t) const override { return {}; }
     std::wstring DisplayName() const override { return ClassName(); }
     // These also make a drop-down that holds the item re-read its items.
     void SetCaption(const std::wstring& value) override;
@@ -76,9 +164,7 @@ public:
     void SetImageIndex(int32_t value) override;
 
 protected:
-    explicit TqvrRibbonItem(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {}
-    std::wstring IdPrefix() const override { return L"qvrRibbonItem"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonItem(TqvrRibbonControls* c) : TqvrRibbonControl(c, rctItem) {}
     bool StoresRibbons() const override { return false; }
     void GlyphChanged() override;
 
@@ -86,190 +172,134 @@ private:
     void InvalidateDropDown();
 };
 
-class TqvrRibbonGroup : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonGroup)
+class TqvrRibbonGroup : public TqvrRibbonSharedContainer {
+    friend class TqvrRibbonCustomControl;
+
 public:
-    TqvrRibbonControlType GetControlType() const override { return rctGroup; }
-    std::wstring GetElementName() const override { return L"group"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
-    TqvrRibbonControls& Controls() { return *FControls; }
-    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
-    bool Shared() const { return FShared; }
-    void SetShared(bool value) { FShared = value; }
     bool AutoScale() const { return FAutoScale; }
     void SetAutoScale(bool value) { FAutoScale = value; }
     bool CenterVertically() const { return FCenterVertically; }
     void SetCenterVertically(bool value) { FCenterVertically = value; }
 
 protected:
-    explicit TqvrRibbonGroup(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonGroup"; }
-    bool StoresCaption() const override { return true; }
-    TqvrRibbonControls* MixedControls() const override { return FControls.get(); }
+    explicit TqvrRibbonGroup(TqvrRibbonControls* c) : TqvrRibbonSharedContainer(c, rctGroup) {}
 
 private:
-    std::unique_ptr<TqvrRibbonControls> FControls;
-    bool FShared = false;
     bool FAutoScale = false;
     bool FCenterVertically = false;
 };
 
-class TqvrRibbonLabel : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonLabel)
+class TqvrRibbonLabel : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
 public:
-    TqvrRibbonControlType GetControlType() const override { return rctLabel; }
-    std::wstring GetElementName() const override { return FIDMso.empty() ? L"labelControl" : L"control"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
 
 protected:
-    explicit TqvrRibbonLabel(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {}
-    std::wstring IdPrefix() const override { return L"qvrRibbonLabel"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonLabel(TqvrRibbonControls* c) : TqvrRibbonControl(c, rctLabel) {}
 };
 
-class TqvrRibbonButton : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonButton)
+class TqvrRibbonButton : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnClick OnClick;
-    TqvrRibbonControlType GetControlType() const override { return rctButton; }
     std::wstring GetElementName() const override;
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnClick); }
     bool ToggleButton() const { return FToggleButton; }
     void SetToggleButton(bool value) { FToggleButton = value; }
     TqvrParseMsoXmlTypeAs ParseMsoXmlTypeAs() const { return FParseMsoXmlTypeAs; }
     void SetParseMsoXmlTypeAs(TqvrParseMsoXmlTypeAs value) { FParseMsoXmlTypeAs = value; }
 
 protected:
-    explicit TqvrRibbonButton(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {}
-    std::wstring IdPrefix() const override { return L"qvrRibbonButton"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonButton(TqvrRibbonControls* c) : TqvrRibbonControl(c, rctButton) {}
 
 private:
     bool FToggleButton = false;
     TqvrParseMsoXmlTypeAs FParseMsoXmlTypeAs = pxtDefault;
 };
 
-class TqvrRibbonCheckBox : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonCheckBox)
+class TqvrRibbonCheckBox : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnClick OnClick;
-    TqvrRibbonControlType GetControlType() const override { return rctCheckBox; }
-    std::wstring GetElementName() const override { return FIDMso.empty() ? L"checkBox" : L"control"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnClick); }
 
 protected:
-    explicit TqvrRibbonCheckBox(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {}
-    std::wstring IdPrefix() const override { return L"qvrRibbonCheckBox"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonCheckBox(TqvrRibbonControls* c) : TqvrRibbonControl(c, rctCheckBox) {}
 };
 
-class TqvrRibbonEditBox : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonEditBox)
+class TqvrRibbonEditBox : public TqvrRibbonControl {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnChange OnChange;
-    TqvrRibbonControlType GetControlType() const override { return rctEditBox; }
-    std::wstring GetElementName() const override { return FIDMso.empty() ? L"editBox" : L"control"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnChange); }
     int32_t MaxLength() const { return FMaxLength; }
     void SetMaxLength(int32_t value) { FMaxLength = value; }
     std::wstring SizeString() const { return FSizeString; }
     void SetSizeString(const std::wstring& value) { FSizeString = value; }
 
 protected:
-    explicit TqvrRibbonEditBox(TqvrRibbonControls* c) : TqvrRibbonCustomControl(c) {}
-    std::wstring IdPrefix() const override { return L"qvrRibbonEditBox"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonEditBox(TqvrRibbonControls* c) : TqvrRibbonControl(c, rctEditBox) {}
 
 private:
     int32_t FMaxLength = 0;
     std::wstring FSizeString;
 };
 
-class TqvrRibbonComboBox : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonComboBox)
+class TqvrRibbonComboBox : public TqvrRibbonItemsHolder<TqvrRibbonControl> {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnChange OnChange;
-    TqvrRibbonItemPropertyChanging OnItemPropertyChanging;
-    TqvrRibbonControlType GetControlType() const override { return rctComboBox; }
-    std::wstring GetElementName() const override { return FIDMso.empty() ? L"comboBox" : L"control"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
-    void DoPropertyChanging(TqvrRibbonControlPropertyType PropertyType, unique_variant& Value, IDispatch* Context,
-                            int32_t Index) override;
-    TqvrRibbonItems* GetItems() const override { return FItems.get(); }
-    TqvrRibbonItems& Items() { return *FItems; }
-    void SetItems(const TqvrRibbonControls& value) { FItems->Assign(value); }
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnChange); }
     int32_t MaxLength() const { return FMaxLength; }
     void SetMaxLength(int32_t value) { FMaxLength = value; }
     std::wstring SizeString() const { return FSizeString; }
     void SetSizeString(const std::wstring& value) { FSizeString = value; }
 
 protected:
-    explicit TqvrRibbonComboBox(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonComboBox"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonComboBox(TqvrRibbonControls* c) : TqvrRibbonItemsHolder(c, rctComboBox) {}
 
 private:
-    std::unique_ptr<TqvrRibbonItems> FItems;
     int32_t FMaxLength = 0;
     std::wstring FSizeString;
 };
 
-class TqvrRibbonDropDown : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonDropDown)
+class TqvrRibbonDropDown : public TqvrRibbonItemsHolder<TqvrRibbonControlsHolder> {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnChange OnChange;
-    TqvrRibbonItemPropertyChanging OnItemPropertyChanging;
-    TqvrRibbonControlType GetControlType() const override { return rctDropDown; }
-    std::wstring GetElementName() const override { return FIDMso.empty() ? L"dropDown" : L"control"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
-    void DoPropertyChanging(TqvrRibbonControlPropertyType PropertyType, unique_variant& Value, IDispatch* Context,
-                            int32_t Index) override;
-    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
-    TqvrRibbonItems* GetItems() const override { return FItems.get(); }
-    TqvrRibbonControls& Controls() { return *FControls; }
-    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
-    TqvrRibbonItems& Items() { return *FItems; }
-    void SetItems(const TqvrRibbonControls& value) { FItems->Assign(value); }
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnChange); }
     bool ShowItemCaption() const { return FShowItemCaption; }
     void SetShowItemCaption(bool value) { FShowItemCaption = value; }
     std::wstring SizeString() const { return FSizeString; }
     void SetSizeString(const std::wstring& value) { FSizeString = value; }
 
 protected:
-    explicit TqvrRibbonDropDown(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonDropDown"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonDropDown(TqvrRibbonControls* c) : TqvrRibbonItemsHolder(c, rctDropDown, rctButton, 16) {}
 
 private:
-    std::unique_ptr<TqvrRibbonControls> FControls;
-    std::unique_ptr<TqvrRibbonItems> FItems;
     bool FShowItemCaption = true;
     std::wstring FSizeString;
 };
 
-class TqvrRibbonGallery : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonGallery)
+class TqvrRibbonGallery : public TqvrRibbonItemsHolder<TqvrRibbonControlsHolder> {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnChange OnChange;
-    TqvrRibbonItemPropertyChanging OnItemPropertyChanging;
-    TqvrRibbonControlType GetControlType() const override { return rctGallery; }
-    std::wstring GetElementName() const override { return L"gallery"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
-    void DoPropertyChanging(TqvrRibbonControlPropertyType PropertyType, unique_variant& Value, IDispatch* Context,
-                            int32_t Index) override;
-    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
-    TqvrRibbonItems* GetItems() const override { return FItems.get(); }
-    TqvrRibbonControls& Controls() { return *FControls; }
-    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
-    TqvrRibbonItems& Items() { return *FItems; }
-    void SetItems(const TqvrRibbonControls& value) { FItems->Assign(value); }
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnChange); }
     // 1 to 1024; other values are ignored.
     int32_t Columns() const { return FColumns; }
     void SetColumns(int32_t value);
@@ -279,28 +309,21 @@ public:
     void SetShowItemCaption(bool value) { FShowItemCaption = value; }
 
 protected:
-    explicit TqvrRibbonGallery(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonGallery"; }
-    bool StoresCaption() const override { return true; }
+    explicit TqvrRibbonGallery(TqvrRibbonControls* c) : TqvrRibbonItemsHolder(c, rctGallery, rctButton, 16) {}
 
 private:
     int32_t FColumns = 1;
-    std::unique_ptr<TqvrRibbonControls> FControls;
-    std::unique_ptr<TqvrRibbonItems> FItems;
     int32_t FRows = 1;
     bool FShowItemCaption = true;
 };
 
-class TqvrRibbonMenu : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonMenu)
+class TqvrRibbonMenu : public TqvrRibbonControlsHolder {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TNotifyEvent OnCreate;
-    TqvrRibbonControlType GetControlType() const override { return rctMenu; }
     std::wstring GetElementName() const override;
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
-    TqvrRibbonControls& Controls() { return *FControls; }
-    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
     TqvrRibbonXItemSize ItemSize() const { return FItemSize; }
     void SetItemSize(TqvrRibbonXItemSize value) { FItemSize = value; }
     bool Dynamic() const { return FDynamic; }
@@ -311,30 +334,23 @@ public:
     void DoCreate();
 
 protected:
-    explicit TqvrRibbonMenu(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonMenu"; }
-    bool StoresCaption() const override { return true; }
-    TqvrRibbonControls* MixedControls() const override { return FControls.get(); }
+    explicit TqvrRibbonMenu(TqvrRibbonControls* c) : TqvrRibbonControlsHolder(c, rctMenu) {}
 
 private:
-    std::unique_ptr<TqvrRibbonControls> FControls;
     TqvrRibbonXItemSize FItemSize = TqvrRibbonXItemSize::Normal;
     bool FDynamic = false;
 };
 
-class TqvrRibbonSplitButton : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonSplitButton)
+// Starts with one menu; Pressed and ToggleButton start false.
+class TqvrRibbonSplitButton : public TqvrRibbonControlsHolder {
+    friend class TqvrRibbonCustomControl;
+
 public:
     TqvrRibbonOnClick OnClick;
-    TqvrRibbonControlType GetControlType() const override { return rctSplitButton; }
-    std::wstring GetElementName() const override { return L"splitButton"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    void DoAction(TqvrRibbonActionArguments& Args) override;
+    void DoAction(TqvrRibbonActionArguments& Args) override { Act(Args, OnClick); }
     // Also refreshes the inner button (Id followed by "wrapped").
     void Invalidate() override;
-    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
-    TqvrRibbonControls& Controls() { return *FControls; }
-    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
     bool ToggleButton() const { return FToggleButton; }
     void SetToggleButton(bool value) { FToggleButton = value; }
     // The inner button written before the split button's menu.
@@ -342,71 +358,42 @@ public:
     TqvrXmlAttributes GetWrappedButtonXmlAttributes(int32_t ContextIndex) const;
 
 protected:
-    explicit TqvrRibbonSplitButton(TqvrRibbonControls* c);
+    explicit TqvrRibbonSplitButton(TqvrRibbonControls* c) : TqvrRibbonControlsHolder(c, rctSplitButton, rctMenu, 10) {}
     // The split button is registered before the menu it starts with.
     void AfterConstruction() override;
-    std::wstring IdPrefix() const override { return L"qvrRibbonSplitButton"; }
-    bool StoresCaption() const override { return true; }
 
 private:
     bool FToggleButton = false;
-    std::unique_ptr<TqvrRibbonControls> FControls;
 };
 
-class TqvrRibbonBox : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonBox)
+class TqvrRibbonBox : public TqvrRibbonSharedContainer {
+    friend class TqvrRibbonCustomControl;
+
 public:
-    TqvrRibbonControlType GetControlType() const override { return rctBox; }
-    std::wstring GetElementName() const override { return L"box"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
-    TqvrRibbonControls& Controls() { return *FControls; }
-    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
     TqvrRibbonXBoxStyle BoxStyle() const { return FBoxStyle; }
     void SetBoxStyle(TqvrRibbonXBoxStyle value) { SetAndInvalidate(FBoxStyle, value); }
-    bool Shared() const { return FShared; }
-    void SetShared(bool value) { FShared = value; }
 
 protected:
-    explicit TqvrRibbonBox(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonBox"; }
-    bool GetsDesignCaption() const override { return false; }
-    TqvrRibbonControls* MixedControls() const override { return FControls.get(); }
+    explicit TqvrRibbonBox(TqvrRibbonControls* c) : TqvrRibbonSharedContainer(c, rctBox) {}
 
 private:
     TqvrRibbonXBoxStyle FBoxStyle = bsHorizontal;
-    std::unique_ptr<TqvrRibbonControls> FControls;
-    bool FShared = false;
 };
 
-class TqvrRibbonButtonGroup : public TqvrRibbonCustomControl {
-    QVR_RIBBON_CONTROL_CLASS(TqvrRibbonButtonGroup)
+class TqvrRibbonButtonGroup : public TqvrRibbonSharedContainer {
+    friend class TqvrRibbonCustomControl;
+
 public:
-    TqvrRibbonControlType GetControlType() const override { return rctButtonGroup; }
-    std::wstring GetElementName() const override { return L"buttonGroup"; }
     TqvrXmlAttributes GetXmlAttributes(int32_t ContextIndex) const override;
-    TqvrRibbonControls* GetControls() const override { return FControls.get(); }
-    TqvrRibbonControls& Controls() { return *FControls; }
-    void SetControls(const TqvrRibbonControls& value) { FControls->Assign(value); }
-    bool Shared() const { return FShared; }
-    void SetShared(bool value) { FShared = value; }
 
 protected:
-    explicit TqvrRibbonButtonGroup(TqvrRibbonControls* c);
-    std::wstring IdPrefix() const override { return L"qvrRibbonButtonGroup"; }
-    bool GetsDesignCaption() const override { return false; }
-    TqvrRibbonControls* MixedControls() const override { return FControls.get(); }
-
-private:
-    std::unique_ptr<TqvrRibbonControls> FControls;
-    bool FShared = false;
+    explicit TqvrRibbonButtonGroup(TqvrRibbonControls* c) : TqvrRibbonSharedContainer(c, rctButtonGroup) {}
 };
-
-#undef QVR_RIBBON_CONTROL_CLASS
 
 namespace ribbonprops {
 // The properties every control class publishes (Tag, OnPropertyChanging).
-const TqvrControlProperties& BaseProperties();
+TqvrControlProperties BaseProperties();
 }  // namespace ribbonprops
 
 }  // namespace qvr

@@ -714,7 +714,7 @@ bool TqvrRibbonCustomControl::AddBuiltInStart(TqvrXmlAttributes& a, bool stopCla
 
 // ---- stored form ----
 
-const TqvrControlProperties& TqvrRibbonCustomControl::PublishedProperties() const {
+TqvrControlProperties TqvrRibbonCustomControl::PublishedProperties() const {
     return ribbonprops::BaseProperties();
 }
 

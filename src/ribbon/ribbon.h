@@ -10,6 +10,7 @@
 #include "ribbon/ribbon_types.h"
 
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -344,7 +345,8 @@ struct TqvrControlProperty {
     // Appends the stored form unless the value is the class's default.
     void (*write)(const TqvrRibbonCustomControl& control, const wchar_t* name, std::vector<FormProperty>& out);
 };
-using TqvrControlProperties = std::vector<TqvrControlProperty>;
+// A class's table of them, kept as constant data.
+using TqvrControlProperties = std::span<const TqvrControlProperty>;
 
 class TqvrRibbonCustomControl : public TCollectionItem, public IqvrRibbonComponent {
 public:
@@ -467,7 +469,7 @@ public:
 
     // ---- stored form ----
     // The published properties of the class, in the order they are stored.
-    virtual const TqvrControlProperties& PublishedProperties() const;
+    virtual TqvrControlProperties PublishedProperties() const;
     void ReadProperties(const std::vector<FormProperty>& properties);
     virtual void ReadProperty(const FormProperty& property);
     virtual void WriteProperties(std::vector<FormProperty>& out) const;

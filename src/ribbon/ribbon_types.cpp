@@ -135,7 +135,7 @@ std::wstring KeyTipToText(const TqvrRibbonKeyTip& keyTip) {
     return out;
 }
 
-void TqvrXmlAttributes::Add(const std::wstring& name, const std::wstring& value) {
+void TqvrXmlAttributes::Add(std::wstring_view name, std::wstring_view value) {
     auto it = std::find_if(pairs_.begin(), pairs_.end(), [&](const Pair& p) { return p.first == name; });
     if (value.empty()) {
         if (it != pairs_.end()) pairs_.erase(it);

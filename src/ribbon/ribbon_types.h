@@ -237,7 +237,7 @@ using TqvrRibbonItemPropertyChanging =
 class TqvrXmlAttributes {
 public:
     using Pair = std::pair<std::wstring, std::wstring>;
-    void Add(const std::wstring& name, const std::wstring& value);
+    void Add(std::wstring_view name, std::wstring_view value);
     const std::vector<Pair>& Pairs() const { return pairs_; }
     size_t Count() const { return pairs_.size(); }
     // The value of a name, empty when absent.

@@ -479,6 +479,202 @@ end)",
     }
 }
 
+// Each class stores exactly the names it publishes, in its order, then the special values; and
+// what it stores reads back into a new control of its class as the same values. Every value is
+// set to something other than its default, so that every name the class stores is written (the
+// events are bound only by reading: the every-class test above covers their names).
+struct StoredNamesCase {
+    TqvrRibbonControlType type;
+    std::vector<std::wstring> names;
+};
+
+void PrintTo(const StoredNamesCase& c, std::ostream* os) { *os << "type code " << int(c.type); }
+
+class StoredNames : public ribbontest::RibbonFixture, public ::testing::WithParamInterface<StoredNamesCase> {};
+
+// What every control gets, through the common interface.
+void SetEveryCommonValue(TqvrRibbonCustomControl& c) {
+    c.SetId(L"X");
+    c.SetCaption(L"Caption");
+    c.SetDescription(L"Description");
+    c.SetEnabled(false);
+    c.SetIdMso(L"Copy");
+    c.SetImageIndex(0);
+    c.SetImageMso(L"Paste");
+    c.SetInsertAfterIdMso(L"A");
+    c.SetInsertAfterId(L"B");
+    c.SetInsertBeforeIdMso(L"C");
+    c.SetInsertBeforeId(L"D");
+    c.SetItemHeight(16);
+    c.SetItemWidth(24);
+    c.SetKeyTip("K");
+    c.SetPressed(true);
+    c.SetSelectedItemId(L"S");
+    c.SetSelectedItemIndex(1);
+    c.SetScreenTip(L"Screen");
+    c.SetShowCaption(false);
+    c.SetSize(csLarge);
+    c.SetSuperTip(L"Super");
+    c.SetText(L"Text");
+    c.SetTitle(L"Title");
+    c.SetVisible(false);
+    c.SetTag(7);
+    c.GlyphBitmap().SetPixels(1, 1, {0xFF102030});
+}
+
+// What only some classes have.
+void SetEveryClassValue(TqvrRibbonCustomControl& c) {
+    if (auto* g = c.AsRibbonGroup()) {
+        g->SetShared(true);
+        g->SetAutoScale(true);
+        g->SetCenterVertically(true);
+    }
+    if (auto* b = c.AsRibbonButton()) {
+        b->SetToggleButton(true);
+        b->SetParseMsoXmlTypeAs(pxtControl);
+    }
+    if (auto* e = c.AsRibbonEditBox()) {
+        e->SetMaxLength(5);
+        e->SetSizeString(L"WW");
+    }
+    if (auto* cb = c.AsRibbonComboBox()) {
+        cb->SetMaxLength(5);
+        cb->SetSizeString(L"WW");
+        cb->Items().AddItem();
+    }
+    if (auto* d = c.AsRibbonDropDown()) {
+        d->SetShowItemCaption(false);
+        d->SetSizeString(L"WW");
+        d->Controls().Add();
+        d->Items().AddItem();
+    }
+    if (auto* g = c.AsRibbonGallery()) {
+        g->SetColumns(2);
+        g->SetRows(3);
+        g->SetShowItemCaption(false);
+        g->Controls().Add();
+        g->Items().AddItem();
+    }
+    if (auto* m = c.AsRibbonMenu()) {
+        m->SetItemSize(TqvrRibbonXItemSize::Large);
+        m->SetDynamic(true);
+        m->Controls().Add(rctButton);
+    }
+    if (auto* s = c.AsRibbonSplitButton()) s->SetToggleButton(true);
+    if (auto* b = c.AsRibbonBox()) {
+        b->SetBoxStyle(bsVertical);
+        b->SetShared(true);
+        b->Controls().Add(rctButton);
+    }
+    if (auto* bg = c.AsRibbonButtonGroup()) {
+        bg->SetShared(true);
+        bg->Controls().Add(rctButton);
+    }
+}
+
+std::wstring StoredText(const std::vector<FormProperty>& properties) {
+    return WriteForm(FormObject{L"C", L"TqvrRibbonCustomControl", false, properties, {}});
+}
+
+TEST_P(StoredNames, AreThePublishedOnesInOrderAndReadBackAsWritten) {
+    const StoredNamesCase& c = GetParam();
+    // Items live in a combo box, every other class in a group; each control in a home of its own
+    // (a group holds one dialog box launcher only). An item collection makes only items.
+    auto make = [&] {
+        if (c.type == rctItem) return AddGroup()->Controls().Add(rctComboBox)->GetItems()->Add();
+        return AddGroup()->Controls().Add(c.type);
+    };
+    TqvrRibbonCustomControl* control = make();
+    SetEveryCommonValue(*control);
+    SetEveryClassValue(*control);
+
+    std::vector<FormProperty> stored;
+    control->WriteProperties(stored);
+    std::vector<std::wstring> names;
+    for (const auto& p : stored) names.push_back(p.name);
+    EXPECT_EQ(c.names, names) << control->ClassName();
+
+    TqvrRibbonCustomControl* copy = make();
+    copy->ReadProperties(stored);
+    std::vector<FormProperty> again;
+    copy->WriteProperties(again);
+    EXPECT_EQ(StoredText(stored), StoredText(again)) << control->ClassName();
+}
+
+std::vector<std::wstring> Names(std::initializer_list<std::vector<std::wstring>> parts) {
+    std::vector<std::wstring> out;
+    for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+const std::vector<std::wstring> kIdAndPlace = {L"Id", L"InsertAfterIdMso", L"InsertAfterId", L"InsertBeforeIdMso",
+                                               L"InsertBeforeId"};
+const std::vector<std::wstring> kFilter = {L"Ribbons", L"Ribbons2010"};
+const std::vector<std::wstring> kMixed = {L"ControlTypes", L"Controls_"};
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryClass, StoredNames,
+    ::testing::Values(
+        StoredNamesCase{rctSeparator, Names({kIdAndPlace, {L"Visible", L"Tag"}, kFilter})},
+        StoredNamesCase{rctMenuSeparator, Names({kIdAndPlace, {L"Tag", L"Caption"}, kFilter})},
+        StoredNamesCase{rctDialogBoxLauncher, Names({{L"Id", L"Enabled", L"IdMso", L"KeyTip", L"ScreenTip", L"SuperTip",
+                                                      L"Visible", L"Tag"},
+                                                     kFilter})},
+        StoredNamesCase{rctItem, {L"Id", L"Glyph", L"ImageIndex", L"ScreenTip", L"SuperTip", L"Tag", L"Caption"}},
+        StoredNamesCase{rctGroup, Names({kIdAndPlace,
+                                         {L"IdMso", L"ImageIndex", L"ImageMso", L"Glyph", L"KeyTip", L"ScreenTip",
+                                          L"Shared", L"SuperTip", L"Visible", L"AutoScale", L"CenterVertically", L"Tag",
+                                          L"Caption"},
+                                         kFilter, kMixed})},
+        StoredNamesCase{rctLabel, Names({kIdAndPlace,
+                                         {L"Enabled", L"IdMso", L"ScreenTip", L"ShowCaption", L"SuperTip", L"Visible",
+                                          L"Tag", L"Caption"},
+                                         kFilter})},
+        StoredNamesCase{rctButton, Names({kIdAndPlace,
+                                          {L"Description", L"Enabled", L"Glyph", L"IdMso", L"ImageIndex", L"ImageMso",
+                                           L"KeyTip", L"ParseMsoXmlTypeAs", L"Pressed", L"ScreenTip", L"ShowCaption",
+                                           L"Size", L"SuperTip", L"ToggleButton", L"Visible", L"Tag", L"Caption"},
+                                          kFilter})},
+        StoredNamesCase{rctCheckBox, Names({kIdAndPlace,
+                                            {L"Description", L"Enabled", L"IdMso", L"KeyTip", L"Pressed", L"ScreenTip",
+                                             L"SuperTip", L"Visible", L"Tag", L"Caption"},
+                                            kFilter})},
+        StoredNamesCase{rctEditBox, Names({kIdAndPlace,
+                                           {L"Enabled", L"Glyph", L"IdMso", L"ImageIndex", L"ImageMso", L"KeyTip",
+                                            L"MaxLength", L"ScreenTip", L"ShowCaption", L"SizeString", L"SuperTip",
+                                            L"Text", L"Visible", L"Tag", L"Caption"},
+                                           kFilter})},
+        StoredNamesCase{rctComboBox, Names({kIdAndPlace,
+                                            {L"Enabled", L"Glyph", L"IdMso", L"ImageIndex", L"ImageMso", L"Items",
+                                             L"KeyTip", L"MaxLength", L"ScreenTip", L"ShowCaption", L"SizeString",
+                                             L"SuperTip", L"Text", L"Visible", L"Tag", L"Caption"},
+                                            kFilter})},
+        StoredNamesCase{rctDropDown, Names({kIdAndPlace,
+                                            {L"Controls", L"Enabled", L"Glyph", L"IdMso", L"ImageIndex", L"ImageMso",
+                                             L"Items", L"KeyTip", L"ScreenTip", L"SelectedItemId", L"SelectedItemIndex",
+                                             L"ShowCaption", L"ShowItemCaption", L"SizeString", L"SuperTip", L"Visible",
+                                             L"Tag", L"Caption"},
+                                            kFilter})},
+        StoredNamesCase{rctGallery, Names({kIdAndPlace,
+                                           {L"Controls", L"Columns", L"Description", L"Enabled", L"Glyph", L"IdMso",
+                                            L"ImageIndex", L"ImageMso", L"ItemHeight", L"Items", L"ItemWidth", L"KeyTip",
+                                            L"Rows", L"ScreenTip", L"SelectedItemId", L"SelectedItemIndex",
+                                            L"ShowCaption", L"ShowItemCaption", L"Size", L"SuperTip", L"Visible", L"Tag",
+                                            L"Caption"},
+                                           kFilter})},
+        StoredNamesCase{rctMenu, Names({kIdAndPlace,
+                                        {L"Description", L"Dynamic", L"Enabled", L"Glyph", L"IdMso", L"ImageIndex",
+                                         L"ImageMso", L"ItemSize", L"KeyTip", L"ScreenTip", L"ShowCaption", L"Size",
+                                         L"SuperTip", L"Title", L"Visible", L"Tag", L"Caption"},
+                                        kFilter, kMixed})},
+        StoredNamesCase{rctSplitButton, Names({kIdAndPlace,
+                                               {L"Controls", L"Description", L"Enabled", L"Glyph", L"IdMso",
+                                                L"ImageIndex", L"ImageMso", L"KeyTip", L"Pressed", L"ScreenTip",
+                                                L"ShowCaption", L"Size", L"ToggleButton", L"SuperTip", L"Visible", L"Tag",
+                                                L"Caption"},
+                                               kFilter})},
+        StoredNamesCase{rctBox, Names({kIdAndPlace, {L"BoxStyle", L"Shared", L"Visible", L"Tag"}, kFilter, kMixed})},
+        StoredNamesCase{rctButtonGroup, Names({kIdAndPlace, {L"Shared", L"Visible", L"Tag"}, kFilter, kMixed})}));
+
 TEST(ImageListStream, IsWrittenBackByteForByte) {
     auto form = TFormReader::LoadResourceForm(GetModuleHandleW(nullptr), L"TADDINMODULE");
     const FormObject* stored = nullptr;
