@@ -1,7 +1,8 @@
 #include "module/excel_events.h"
 
+#include "com/dll.h"
+
 #include "module/module.h"
-#include "server/comserver.h"
 
 #include <ocidl.h>
 
@@ -93,13 +94,9 @@ ComPtr<TqvrEventDispatch> TqvrEventDispatch::Create(IqvrEventServer* Server) {
     return ComPtr<TqvrEventDispatch>(new TqvrEventDispatch(Server));
 }
 
-TqvrEventDispatch::TqvrEventDispatch(IqvrEventServer* server) : FServer(server), FComServer(TComServer::Instance()) {
-    if (FComServer) FComServer->CountObject();
-}
+TqvrEventDispatch::TqvrEventDispatch(IqvrEventServer* server) : FServer(server) { DllAddRef(); }
 
-TqvrEventDispatch::~TqvrEventDispatch() {
-    if (FComServer) FComServer->UncountObject();
-}
+TqvrEventDispatch::~TqvrEventDispatch() { DllRelease(); }
 
 HRESULT STDMETHODCALLTYPE TqvrEventDispatch::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;

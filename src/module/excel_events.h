@@ -20,8 +20,6 @@
 
 namespace qvr {
 
-class TComServer;
-
 // ---- Subscription (shared by both layers) --------------------------------------------------
 
 // Advises `sink` on the connection point `eventIID` of `source`; the cookie, or 0 when any step
@@ -63,7 +61,6 @@ private:
     ~TqvrEventDispatch();
 
     IqvrEventServer* FServer;
-    TComServer* FComServer;
     ULONG FRefCount = 0;
 };
 

@@ -2,13 +2,11 @@
 
 #include "com/dialogs.h"
 #include "com/dispatch.h"
+#include "com/dll.h"
 #include "com/log.h"
 #include "com/texts.h"
 #include "module/excel_app.h"
 #include "module/excel_events.h"
-#include "ribbon/ribbon.h"
-#include "server/comserver.h"
-#include "server/factory.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -65,15 +63,15 @@ TqvrCOMAddInModule::TqvrCOMAddInModule(TComponent* owner)
     : TComponent(owner), FRegistry(std::make_unique<TRegistry>(HKEY_CURRENT_USER, KEY_ALL_ACCESS)) {}
 
 void TqvrCOMAddInModule::LoadStoredConfiguration() {
-    TComServer* server = TComServer::Instance();
-    HMODULE resources = server ? server->Module() : GetModuleHandleW(nullptr);
+    HMODULE resources = ServerModule();
+    if (!resources) resources = GetModuleHandleW(nullptr);
     std::wstring resourceName = ClassName();
     std::transform(resourceName.begin(), resourceName.end(), resourceName.begin(), towupper);
     TFormReader::ReadRoot(*this, TFormReader::LoadResourceForm(resources, resourceName));
     // Run-time references never come from stored data.
     FICmdBars.Reset();
     FCOMAddInClassInstance = nullptr;
-    FCOMAddInClassFactory = nullptr;
+    FAddInClass = nullptr;
     FAddInInstance.Reset();
     FRibbonUI.Reset();
     FCTPFactory.Reset();
@@ -89,8 +87,9 @@ TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     delete std::exchange(FExcelApp, nullptr);
     // 3. The ribbon lists. The tabs, destroyed with the other components in step 7, must not
     //    reach back into them.
-    for (auto* list : {&FTabs, &FContextTabs})
-        for (TqvrRibbonTab* tab : *list) tab->DetachFromModule();
+    if (FRibbonHost)
+        for (auto* list : {&FTabs, &FContextTabs})
+            for (TqvrRibbonTab* tab : *list) FRibbonHost->DetachTab(*tab);
     FRibbonControls.Clear();
     FContextTabs.clear();
     FTabs.clear();
@@ -100,7 +99,7 @@ TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     FCTPFactory.Reset();
     FICmdBars.Reset();
     FCOMAddInClassInstance = nullptr;
-    FCOMAddInClassFactory = nullptr;
+    FAddInClass = nullptr;
     FAddInInstance.Reset();
     FHostApp.reset();
     // 5. The hooks, before the windows they post to: none may run against a module in pieces.
@@ -167,7 +166,7 @@ void TqvrCOMAddInModule::SetStartFromScratch2010(uint16_t value) {
 }
 
 std::wstring TqvrCOMAddInModule::RegistryKey() const {
-    return FCOMAddInClassFactory ? FCOMAddInClassFactory->GetRegKey(FHostType) : std::wstring();
+    return FAddInClass ? FAddInClass->GetRegKey(FHostType) : std::wstring();
 }
 
 void TqvrCOMAddInModule::SetHostApp(IDispatch* app) {
@@ -338,17 +337,18 @@ void TqvrCOMAddInModule::WriteProperties(std::vector<FormProperty>& out) const {
 TObject* TqvrCOMAddInModule::FindRibbonControl(const std::wstring& ID) const {
     if (int i = FRibbonControls.IndexOf(ID); i >= 0) return FRibbonControls.Objects(i);
     // A component whose Id changed after it was registered is found by its current Id.
+    if (!FRibbonHost) return nullptr;
+    std::wstring id;
     for (const auto& e : FRibbonControls.Entries())
-        if (IqvrRibbonComponent* c = AsRibbonComponent(e.object); c && c->Id() == ID) return e.object;
+        if (FRibbonHost->ComponentId(e.object, id) && id == ID) return e.object;
     return nullptr;
 }
 
 TObject* TqvrCOMAddInModule::FindRibbonControl(int32_t Tag) const {
-    for (const auto& e : FRibbonControls.Entries()) {
-        if (auto* tab = dynamic_cast<TqvrRibbonTab*>(e.object); tab && tab->Tag() == Tag) return e.object;
-        if (auto* control = dynamic_cast<TqvrRibbonCustomControl*>(e.object); control && control->Tag() == Tag)
-            return e.object;
-    }
+    if (!FRibbonHost) return nullptr;
+    int32_t tag = 0;
+    for (const auto& e : FRibbonControls.Entries())
+        if (FRibbonHost->ComponentTag(e.object, tag) && tag == Tag) return e.object;
     return nullptr;
 }
 

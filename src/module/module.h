@@ -8,9 +8,11 @@
 #include "com/handles.h"
 #include "com/office.h"
 #include "com/registry.h"
+#include "module/addin_class.h"
 #include "module/hidden_windows.h"
+#include "module/ribbon_host.h"
+#include "module/ribbon_types.h"
 #include "module/types.h"
-#include "ribbon/ribbon_types.h"
 
 #include <wrl/client.h>
 
@@ -107,7 +109,9 @@ public:
 
     // ---- public read-only properties ----
     TqvrAddin* COMAddInClassInstance() const { return FCOMAddInClassInstance; }
-    TqvrFactory* COMAddInClassFactory() const { return FCOMAddInClassFactory; }
+    TqvrFactory* COMAddInClassFactory() const { return FAddInClass ? FAddInClass->Factory() : nullptr; }
+    // The class that connected or registers the module; nullptr before.
+    IqvrAddInClass* AddInClass() const { return FAddInClass; }
     std::wstring RegistryKey() const;
     TRegistry& Registry() { return *FRegistry; }
     const VARIANT& HostApp() const { return FHostApp; }
@@ -136,6 +140,10 @@ public:
     std::vector<TqvrRibbonTab*>& Tabs() { return FTabs; }
     std::vector<TqvrRibbonTab*>& ContextTabs() { return FContextTabs; }
     std::vector<TObject*>& Commands() { return FCommands; }
+    // The ribbon layer that knows the components of these lists: attached by the first tab made
+    // for the module.
+    void AttachRibbonHost(const IqvrRibbonHost& host) { FRibbonHost = &host; }
+    const IqvrRibbonHost* RibbonHost() const { return FRibbonHost; }
     // The tab or control registered under ID (letter case ignored), else the first whose
     // current Id is ID; nullptr if none.
     TObject* FindRibbonControl(const std::wstring& ID) const;
@@ -196,9 +204,9 @@ public:
     void ReadOfficeColorSchemeAtStartup();
 
     // The connection object's view of the module.
-    void SetConnection(TqvrAddin* instance, TqvrFactory* factory) {
+    void SetConnection(TqvrAddin* instance, IqvrAddInClass* addInClass) {
         FCOMAddInClassInstance = instance;
-        FCOMAddInClassFactory = factory;
+        FAddInClass = addInClass;
     }
     void SetHostApp(IDispatch* app);
     void SetHostType(TqvrOfficeHostApp type) { FHostType = type; }
@@ -243,6 +251,7 @@ protected:
     std::unique_ptr<TqvrInternalMessagingWindow> FInternalMessagingWindow;
     std::wstring FOfficeXMLNS;
     TqvrOnCallBack FOnCallBack;
+    const IqvrRibbonHost* FRibbonHost = nullptr;
 
 private:
     std::wstring FAddInName;
@@ -251,7 +260,7 @@ private:
     uint32_t FStartFromScratch = 0;
     uint16_t FStartFromScratch2010 = 0;
     TqvrAddin* FCOMAddInClassInstance = nullptr;
-    TqvrFactory* FCOMAddInClassFactory = nullptr;
+    IqvrAddInClass* FAddInClass = nullptr;
     std::unique_ptr<TRegistry> FRegistry;
     unique_variant FHostApp;
     bool FOfficeLanguageChosen = false;

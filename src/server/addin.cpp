@@ -4,8 +4,6 @@
 #include "com/error.h"
 #include "com/handles.h"
 #include "module/excel_app.h"
-#include "ribbon/dispatch.h"
-#include "ribbon/markup.h"
 #include "server/comserver.h"
 #include "server/factory.h"
 
@@ -42,7 +40,7 @@ std::wstring Upper(std::wstring s) {
 
 }  // namespace
 
-TqvrAddin::TqvrAddin(TqvrFactory& factory) : factory_(factory) {
+TqvrAddin::TqvrAddin(TqvrFactory& factory, const IqvrRibbonHost& ribbon) : factory_(factory), ribbon_(ribbon) {
     factory_.ComServer().CountObject();
     FConnectionsCount = 0;
 }
@@ -120,13 +118,13 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetTypeInfo(UINT index, LCID, ITypeInfo** i
                        [&] { return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), info); });
 }
 
-// The ribbon callbacks named in the markup come through these two (ribbon/dispatch.h).
+// The ribbon callbacks named in the markup come through these two (the ribbon host).
 HRESULT STDMETHODCALLTYPE TqvrAddin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (!names || !ids) return E_POINTER;
     ComPtr<ITypeInfo> info;
     HRESULT hr = GetTypeInfo(0, 0, &info);
     if (FAILED(hr)) return hr;
-    return RibbonGetIDsOfNames(info.Get(), names, count, ids);
+    return ribbon_.GetIDsOfNames(info.Get(), names, count, ids);
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -136,7 +134,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags,
     if (FAILED(hr)) return hr;
     const TqvrRibbonDispatchTarget target{FAddInModule.get(), static_cast<IDTExtensibility2*>(this), info.Get(),
                                           factory_.ErrorIID(), factory_.ProgID()};
-    return RibbonInvoke(target, id, flags, params, result, excep, argErr);
+    return ribbon_.Invoke(target, id, flags, params, result, excep, argErr);
 }
 
 // ---- IDTExtensibility2 ----
@@ -342,8 +340,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml)
     return Boundary(L"GetCustomUI", [&] {
         if (!FAddInModule) throw EqvrError(L"The add-in is not connected: there is no ribbon to describe.");
         const std::wstring ribbonId = RibbonID ? std::wstring(RibbonID, SysStringLen(RibbonID)) : std::wstring();
-        std::wstring xml;
-        qvr::GetCustomUI(*FAddInModule, ribbonId, xml);
+        const std::wstring xml = ribbon_.CustomUI(*FAddInModule, ribbonId);
         *RibbonXml = SysAllocStringLen(xml.data(), static_cast<UINT>(xml.size()));
         if (!*RibbonXml) ThrowIfFailed(E_OUTOFMEMORY);
         return S_OK;

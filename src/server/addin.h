@@ -5,6 +5,7 @@
 #include "com/office.h"
 #include "module/excel_app.h"
 #include "module/module.h"
+#include "module/ribbon_host.h"
 
 #include <oaidl.h>
 #include <ocidl.h>
@@ -33,7 +34,8 @@ class TqvrAddin : public IDTExtensibility2,
                   public ISupportErrorInfo,
                   public IExtensionEvent {
 public:
-    explicit TqvrAddin(TqvrFactory& factory);
+    // `ribbon` answers the ribbon's markup and callbacks (the add-in wires its ribbon layer in).
+    TqvrAddin(TqvrFactory& factory, const IqvrRibbonHost& ribbon);
     TqvrAddin(const TqvrAddin&) = delete;
     TqvrAddin& operator=(const TqvrAddin&) = delete;
     virtual ~TqvrAddin();
@@ -114,6 +116,7 @@ private:
     IUnknown* Identity() { return static_cast<IDTExtensibility2*>(this); }
 
     TqvrFactory& factory_;
+    const IqvrRibbonHost& ribbon_;
     std::atomic<LONG> refCount_{0};
 };
 
