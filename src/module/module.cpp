@@ -251,6 +251,115 @@ void TqvrCOMAddInModule::BindHost() {
     }
 }
 
+// ---- life cycle ----
+
+void TqvrCOMAddInModule::Connect(const TqvrConnectInfo& info) {
+    SetHostApp(info.Application);
+    SetConnection(info.ClassInstance, info.AddInClass);
+    if (info.RibbonHost) AttachRibbonHost(*info.RibbonHost);
+    FHostStartMode = info.HostStartMode;
+}
+
+bool TqvrCOMAddInModule::StartupComplete() {
+    if (++FStartupCompleteCounter > 1) return false;
+    if (FExcelApp) return false;
+
+    BindHost();
+
+    // The add-in's own key stays open for the add-in until the last disconnection; the start mode
+    // is read through it before any handler of the add-in runs.
+    FRegistry->SetRootKey(HKEY_CURRENT_USER);
+    const bool keyOpen = FRegistry->OpenKey(RegistryKey(), true);
+
+    const bool rewriteStartMode = keyOpen && ReadStartMode();
+    ReadOfficeColorSchemeAtStartup();
+
+    // The host's command bars, for legacy command bars; any failure leaves them unset.
+    try {
+        if (FHostApp.vt == VT_DISPATCH && FHostApp.pdispVal) {
+            unique_variant bars = GetPropertyByName(FHostApp.pdispVal, L"CommandBars");
+            Microsoft::WRL::ComPtr<_CommandBars> commandBars;
+            if (bars.vt == VT_DISPATCH && bars.pdispVal &&
+                SUCCEEDED(bars.pdispVal->QueryInterface(__uuidof(_CommandBars),
+                                                        reinterpret_cast<void**>(commandBars.GetAddressOf()))))
+                FICmdBars = commandBars;
+        }
+    } catch (...) {
+    }
+
+    Fire(OnAddInInitialize, this);
+    // Legacy command bars and custom task panes: this framework build defines none.
+    Fire(OnAddInStartupComplete, this);
+
+    // A key of its own: the add-in's handlers above may have moved the module's accessor.
+    if (FStartMode == smFirstStart || rewriteStartMode) {
+        TRegistry reg(HKEY_CURRENT_USER);
+        if (reg.OpenKey(RegistryKey(), true)) reg.WriteString(L"QVRStartMode", L"NORMAL");
+    }
+    return true;
+}
+
+bool TqvrCOMAddInModule::ReadStartMode() {
+    const TRegistry& reg = *FRegistry;
+    if (!reg.ValueExists(L"QVRStartMode")) {
+        FStartMode = smFirstStart;
+        return false;
+    }
+    // A value that is not text (a number written by a script or an administrative template) names
+    // no start mode. It is taken like unrecognised text, and replaced with the text a start
+    // writes, so that it does not stop every start that follows.
+    const DWORD type = reg.ValueType(L"QVRStartMode");
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        FStartMode = smUnrecognized;
+        return true;
+    }
+    std::wstring mode = reg.ReadString(L"QVRStartMode");
+    std::transform(mode.begin(), mode.end(), mode.begin(), towupper);
+    if (mode == L"UNINSTALL")
+        FStartMode = smUninstall;
+    else if (mode == L"NORMAL")
+        FStartMode = smNormal;
+    else if (mode == L"FIRSTSTART")
+        FStartMode = smFirstStart;
+    else
+        FStartMode = smUnrecognized;
+    return false;
+}
+
+void TqvrCOMAddInModule::CreateWindowsAndHooks() {
+    // The shortcut window and the keyboard hook, only when the add-in asked for key presses.
+    if (FHandleShortcuts) ResetShortcutHandling(true);
+    CreateHiddenWindows();
+    // Office 2016 on Windows 10 redraws its ribbon per monitor DPI and needs the add-in's pictures
+    // again after a DPI change.
+    if (FHostMajorVersion >= 16 && WindowsMajorVersion() >= 10) InstallRibbonInvalidationHook();
+}
+
+void TqvrCOMAddInModule::BeginShutdown() { Fire(OnAddInBeginShutdown, this); }
+
+void TqvrCOMAddInModule::Disconnect(int32_t RemoveMode, bool RaiseShutdownEvents) {
+    // The add-in key is closed whatever happens below.
+    struct CloseKey {
+        TRegistry& registry;
+        ~CloseKey() { registry.CloseKey(); }
+    } closeKey{*FRegistry};
+
+    if (RemoveMode != office::ext_dm_HostShutdown) {
+        if (RaiseShutdownEvents) BeginShutdown();
+        // Legacy command-bar state kept under the add-in key.
+        TRegistry reg(HKEY_CURRENT_USER);
+        std::wstring key = RegistryKey();
+        for (const wchar_t* sub : {L"\\CommandBars", L"\\Controls"})
+            if (reg.KeyExists(key + sub)) reg.DeleteKeyTree(key + sub);
+    }
+    if (RaiseShutdownEvents) Fire(OnAddInFinalize, this);
+}
+
+void TqvrCOMAddInModule::ExtensionEvent(const std::wstring& key, int i1, int i2, int i3, const std::wstring& s1,
+                                        const std::wstring& s2, const std::wstring& s3) {
+    if (FOnCallBack) FOnCallBack(key, i1, i2, i3, s1, s2, s3);
+}
+
 void TqvrCOMAddInModule::BindHostEvents(IDispatch* application) {
     // The first of the module's own components that handles Excel's application events.
     FHostEvents = nullptr;

@@ -95,9 +95,6 @@ protected:
 
     void DoStartupComplete(SAFEARRAY** custom);
     void DoBeginShutdown(SAFEARRAY** custom);
-    // The start mode from "QVRStartMode"; true when the stored value is of a type that must be
-    // replaced after start-up.
-    bool ReadStartMode();
 
     // The Excel event relays (start-up step 14).
     void ExcelWorkbookActivate(TObject* Sender, ExcelWorkbook* Wb);
