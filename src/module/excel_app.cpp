@@ -85,6 +85,7 @@ TExcelApplication::~TExcelApplication() {
         Disconnect();
     } catch (...) {
         // Only AutoQuit's Quit can fail here; Excel is released all the same.
+        RecordDroppedError(L"excel");
     }
     FEventDispatch->Detach();
     FEventDispatch.Reset();

@@ -313,6 +313,7 @@ void TqvrCustomEvents::EventFailed() noexcept {
     try {
         if (auto* module = dynamic_cast<TqvrCOMAddInModule*>(Owner())) module->HandleError(CurrentError());
     } catch (...) {
+        RecordDroppedError(L"error report");
     }
 }
 

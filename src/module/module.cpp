@@ -188,6 +188,8 @@ void TqvrCOMAddInModule::HandleError(const EqvrError& E) {
         try {
             OnError(E, handled);
         } catch (...) {
+            // The error the handler was given is reported below; its own is recorded.
+            RecordDroppedError(L"error report");
             handled = false;
         }
     }

@@ -95,16 +95,22 @@ HRESULT STDMETHODCALLTYPE TqvrFactory::CreateInstance(IUnknown* outer, REFIID ri
     *ppv = nullptr;
     if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
     TqvrAddin* object = nullptr;
-    try {
-        object = CreateComObject(outer);
-    } catch (...) {
-        EqvrError e = CurrentError();
-        std::wstring text = e.Message();
-        if (!text.empty() && text.back() > L'.') text += L'.';
-        LogErrorShown(L"class factory", text);
-        ShowMessageDialog(text, L"ZUR Error", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
-        return E_UNEXPECTED;
-    }
+    // The one boundary where the user is told: whoever asked for the object (Office) shows
+    // nothing of its own, so the message goes to a dialog, and the answer is E_UNEXPECTED
+    // whatever the error.
+    const HRESULT created = ComBoundary(
+        [&] {
+            object = CreateComObject(outer);
+            return S_OK;
+        },
+        [](const EqvrError& e) {
+            std::wstring text = e.Message();
+            if (!text.empty() && text.back() > L'.') text += L'.';
+            LogErrorShown(L"class factory", text);
+            ShowMessageDialog(text, L"ZUR Error", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+            return E_UNEXPECTED;
+        });
+    if (FAILED(created)) return created;
     HRESULT hr = object->QueryInterface(riid, ppv);
     // Nothing holds an object whose first query failed.
     if (object->RefCount() == 0) delete object;

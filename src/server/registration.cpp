@@ -530,6 +530,7 @@ void Registration::RegisterAddInKeys() {
                 (*it)();
             } catch (...) {
                 // Take back what can be taken back; the failure that started this is reported.
+                RecordDroppedError(L"registration");
             }
         }
         throw error;

@@ -72,4 +72,41 @@ TEST(ThrowIfFailed, CarriesTheCodeAsAnOleError) {
     EXPECT_NO_THROW(qvr::ThrowIfFailed(S_FALSE));
 }
 
+TEST(EqvrError, FrameworkNumbersKeepTheirNumberInTheirResultButOfficeSeesUnexpected) {
+    for (int32_t number : {qvr::kErrEmptyProperty, qvr::kErrLegacyUnregister, qvr::kErrRegistrationCancelled,
+                           qvr::kErrWrongParent, qvr::kErrWrongOwner, qvr::kErrSecondLauncher,
+                           qvr::kErrCollectionLimit}) {
+        for (qvr::ErrorKind kind : {qvr::ErrorKind::Ole, qvr::ErrorKind::Other}) {
+            const qvr::EqvrError error(L"framework", number, kind);
+            EXPECT_EQ(number, error.Code());
+            const HRESULT result = error.Result();
+            EXPECT_TRUE(FAILED(result)) << number;
+            EXPECT_EQ(FACILITY_ITF, HRESULT_FACILITY(result)) << number;
+            EXPECT_EQ(number, qvr::FrameworkErrorNumber(result)) << number;
+            EXPECT_EQ(E_UNEXPECTED, qvr::PublishError(error, kIid, L"x")) << number;
+        }
+    }
+    // Other failures are what they are; no other HRESULT reads as a framework number.
+    EXPECT_EQ(E_ACCESSDENIED, qvr::EqvrError(L"denied", E_ACCESSDENIED, qvr::ErrorKind::Ole).Result());
+    EXPECT_EQ(E_UNEXPECTED, qvr::EqvrError(L"plain").Result());
+    EXPECT_EQ(E_UNEXPECTED, qvr::EqvrError(L"a number of its own", 42, qvr::ErrorKind::Ole).Result());
+    EXPECT_EQ(static_cast<HRESULT>(0xA0004004), qvr::EqvrError(L"abort", 0, qvr::ErrorKind::Abort).Result());
+    for (HRESULT other : {E_UNEXPECTED, E_ACCESSDENIED, static_cast<HRESULT>(0x80040200), S_OK,
+                          static_cast<HRESULT>(0x0004797D)})
+        EXPECT_EQ(0, qvr::FrameworkErrorNumber(other)) << std::hex << other;
+}
+
+TEST(ComBoundary, AnErrorHandlerAnswersAndOneThatFailsGivesUnexpected) {
+    std::wstring seen;
+    EXPECT_EQ(E_ABORT, qvr::ComBoundary([]() -> HRESULT { throw qvr::EqvrError(L"first"); },
+                                        [&](const qvr::EqvrError& e) {
+                                            seen = e.Message();
+                                            return E_ABORT;
+                                        }));
+    EXPECT_EQ(L"first", seen);
+    EXPECT_EQ(E_UNEXPECTED, qvr::ComBoundary([]() -> HRESULT { throw qvr::EqvrError(L"first"); },
+                                             [](const qvr::EqvrError&) -> HRESULT { throw 7; }));
+    EXPECT_EQ(S_FALSE, qvr::ComBoundary([] { return S_FALSE; }, [](const qvr::EqvrError&) { return E_FAIL; }));
+}
+
 }  // namespace
