@@ -1,6 +1,7 @@
 #include "module/excel_events.h"
 
 #include "com/dll.h"
+#include "com/query.h"
 
 #include "module/module.h"
 
@@ -18,11 +19,8 @@ namespace qvr {
 namespace {
 
 ComPtr<IConnectionPoint> FindConnectionPoint(IUnknown* source, REFIID eventIID) noexcept {
-    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPointContainer> container = TryQuery<IConnectionPointContainer>(source);
     ComPtr<IConnectionPoint> point;
-    if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer,
-                                                 reinterpret_cast<void**>(container.GetAddressOf()))))
-        return nullptr;
     if (!container || FAILED(container->FindConnectionPoint(eventIID, point.GetAddressOf()))) return nullptr;
     return point;
 }
@@ -91,10 +89,17 @@ void WriteThrough(const VARIANT& target, const VARIANT& value) noexcept {
 }  // namespace
 
 ComPtr<TqvrEventDispatch> TqvrEventDispatch::Create(IqvrEventServer* Server) {
-    return ComPtr<TqvrEventDispatch>(new TqvrEventDispatch(Server));
+    // Created with one reference, which the pointer takes over.
+    ComPtr<TqvrEventDispatch> dispatch;
+    *dispatch.ReleaseAndGetAddressOf() = new TqvrEventDispatch(Server);
+    return dispatch;
 }
 
-TqvrEventDispatch::TqvrEventDispatch(IqvrEventServer* server) : FServer(server) { DllAddRef(); }
+TqvrEventDispatch::TqvrEventDispatch(IqvrEventServer* server) : FServer(server) {
+    DllAddRef();
+    // The server counts the references of its sink; this is the first.
+    if (FServer) FServer->EventAddRef();
+}
 
 TqvrEventDispatch::~TqvrEventDispatch() { DllRelease(); }
 
@@ -241,7 +246,7 @@ IDispatch* DispatchOf(const VARIANT* v, ComPtr<IDispatch>& holder) {
         default: RaiseTypeMismatch();
     }
     if (!unknown) return nullptr;
-    ThrowIfFailed(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(holder.ReleaseAndGetAddressOf())));
+    holder = Query<IDispatch>(unknown);
     return holder.Get();
 }
 
@@ -249,9 +254,7 @@ IDispatch* TypedOf(const VARIANT* v, REFIID iid) {
     ComPtr<IDispatch> plain;
     IDispatch* object = DispatchOf(v, plain);
     if (!object) return nullptr;
-    IDispatch* typed = nullptr;
-    ThrowIfFailed(object->QueryInterface(iid, reinterpret_cast<void**>(&typed)));
-    return typed;
+    return Query<IDispatch>(object, iid).Detach();
 }
 
 bool BoolOf(const VARIANT* v) {
@@ -334,10 +337,8 @@ void TqvrExcelAppEvents::SetupServerData() { FServerData = &ExcelApplicationServ
 
 void TqvrExcelAppEvents::ConnectTo(IDispatch* AIntf) {
     Disconnect();
-    ComPtr<ExcelApplication> intf;
-    ThrowIfFailed(AIntf ? AIntf->QueryInterface(FServerData->IntfIID, reinterpret_cast<void**>(intf.GetAddressOf()))
-                        : E_NOINTERFACE);
-    FIntf = intf;
+    if (!AIntf) ThrowIfFailed(E_NOINTERFACE);
+    FIntf = Query<ExcelApplication>(AIntf, FServerData->IntfIID);
     Subscribe(FIntf.Get());
 }
 

@@ -4,6 +4,7 @@
 #include "com/dispatch.h"
 #include "com/dll.h"
 #include "com/log.h"
+#include "com/query.h"
 #include "com/texts.h"
 #include "module/excel_app.h"
 #include "module/excel_events.h"
@@ -84,7 +85,7 @@ TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     //    module's components until step 7 destroys it), then the Excel application object is
     //    freed, which disconnects it from Excel.
     if (TqvrCustomEvents* events = std::exchange(FHostEvents, nullptr)) events->Disconnect();
-    delete std::exchange(FExcelApp, nullptr);
+    FExcelApp.reset();
     // 3. The ribbon lists. The tabs, destroyed with the other components in step 7, must not
     //    reach back into them.
     if (FRibbonHost)
@@ -233,16 +234,14 @@ void TqvrCOMAddInModule::ReadHostMajorVersionFromExecutable() {
 void TqvrCOMAddInModule::BindHost() {
     if (FHostApp.vt != VT_DISPATCH || !FHostApp.pdispVal) return;
     for (const auto& host : kHostInterfaces) {
-        Microsoft::WRL::ComPtr<IUnknown> answered;
-        if (FAILED(FHostApp.pdispVal->QueryInterface(host.iid, reinterpret_cast<void**>(answered.GetAddressOf()))) ||
-            !answered)
-            continue;
+        Microsoft::WRL::ComPtr<IUnknown> answered = TryQuery<IUnknown>(FHostApp.pdispVal, host.iid);
+        if (!answered) continue;
         FHostType = host.kind;
         if (host.kind != ohaExcel) return;  // other hosts are not served by this framework build
 
         // The interface answered is Excel's _Application.
         Microsoft::WRL::ComPtr<ExcelApplication> app(static_cast<ExcelApplication*>(answered.Get()));
-        FExcelApp = new TExcelApplication(nullptr);
+        FExcelApp = std::make_unique<TExcelApplication>(nullptr);
         // Errors of handlers on ExcelApp's own events are the add-in's, like every other one.
         FExcelApp->SetErrorReport([this](const EqvrError& e) { HandleError(e); });
         FExcelApp->ConnectTo(app.Get());
@@ -280,11 +279,8 @@ bool TqvrCOMAddInModule::StartupComplete() {
     try {
         if (FHostApp.vt == VT_DISPATCH && FHostApp.pdispVal) {
             unique_variant bars = GetPropertyByName(FHostApp.pdispVal, L"CommandBars");
-            Microsoft::WRL::ComPtr<_CommandBars> commandBars;
-            if (bars.vt == VT_DISPATCH && bars.pdispVal &&
-                SUCCEEDED(bars.pdispVal->QueryInterface(__uuidof(_CommandBars),
-                                                        reinterpret_cast<void**>(commandBars.GetAddressOf()))))
-                FICmdBars = commandBars;
+            if (bars.vt == VT_DISPATCH)
+                if (auto commandBars = TryQuery<_CommandBars>(bars.pdispVal)) FICmdBars = commandBars;
         }
     } catch (...) {
     }

@@ -122,7 +122,7 @@ public:
     COMAddIn* AddInInstance() const { return FAddInInstance.Get(); }
     TqvrStartMode StartMode() const { return FStartMode; }
     TqvrHostStartMode HostStartMode() const { return FHostStartMode; }
-    TExcelApplication* ExcelApp() const { return FExcelApp; }
+    TExcelApplication* ExcelApp() const { return FExcelApp.get(); }
     // The host-event component connected by host binding, or none.
     TqvrCustomEvents* HostEvents() const { return FHostEvents; }
     TqvrOfficeColorScheme OfficeColorScheme() const { return FOfficeColorScheme; }
@@ -302,7 +302,7 @@ private:
     Microsoft::WRL::ComPtr<COMAddIn> FAddInInstance;
     TqvrStartMode FStartMode = smFirstStart;
     TqvrHostStartMode FHostStartMode = hsmUnknown;
-    TExcelApplication* FExcelApp = nullptr;  // owned
+    std::unique_ptr<TExcelApplication> FExcelApp;
     TqvrOfficeColorScheme FOfficeColorScheme = TqvrOfficeColorScheme::Unknown;
     // Stored for the designer only.
     bool FOldCreateOrder = false;

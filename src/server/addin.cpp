@@ -3,6 +3,7 @@
 #include "com/dispatch.h"
 #include "com/error.h"
 #include "com/handles.h"
+#include "com/query.h"
 #include "module/excel_app.h"
 #include "server/comserver.h"
 #include "server/factory.h"
@@ -145,9 +146,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnConnection(IDispatch* Application, LONG C
         if (ConnectMode != office::ext_cm_Startup) DoStartupComplete(custom);
 
         if (AddInInst) {
-            ComPtr<COMAddIn> instance;
-            if (SUCCEEDED(AddInInst->QueryInterface(__uuidof(COMAddIn), reinterpret_cast<void**>(instance.GetAddressOf()))) &&
-                instance) {
+            if (ComPtr<COMAddIn> instance = TryQuery<COMAddIn>(AddInInst)) {
                 FAddInModule->ConnectAddInInstance(instance.Get());
                 // The host's add-in collection then hands this object to whoever asks for it.
                 ThrowIfFailed(instance->put_Object(static_cast<IDTExtensibility2*>(this)));
@@ -275,8 +274,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetClassInfo(ITypeInfo** info) {
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::InterfaceSupportsErrorInfo(REFIID riid) {
-    ComPtr<IUnknown> probe;
-    return SUCCEEDED(QueryInterface(riid, reinterpret_cast<void**>(probe.GetAddressOf()))) ? S_OK : S_FALSE;
+    return TryQuery<IUnknown>(Identity(), riid) ? S_OK : S_FALSE;
 }
 
 // ---- IExtensionEvent ----

@@ -114,7 +114,7 @@ private:
 
     TqvrFactory& factory_;
     const IqvrRibbonHost& ribbon_;
-    std::atomic<LONG> refCount_{0};
+    std::atomic<LONG> refCount_{1};  // the creator's reference
 };
 
 }  // namespace qvr

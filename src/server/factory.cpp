@@ -111,14 +111,18 @@ HRESULT STDMETHODCALLTYPE TqvrFactory::CreateInstance(IUnknown* outer, REFIID ri
             return E_UNEXPECTED;
         });
     if (FAILED(created)) return created;
+    // new, QueryInterface, Release: an object whose query failed goes with the creation's own
+    // reference, one that answered lives on in the caller's.
     HRESULT hr = object->QueryInterface(riid, ppv);
-    // Nothing holds an object whose first query failed.
-    if (object->RefCount() == 0) delete object;
+    object->Release();
     return hr;
 }
 
 TqvrAddin* TqvrFactory::CreateComObject(IUnknown*) {
-    if (FAddInInstance) return FAddInInstance;
+    if (FAddInInstance) {
+        FAddInInstance->AddRef();
+        return FAddInInstance;
+    }
     FAddInInstance = objectClass_(*this);
     return FAddInInstance;
 }

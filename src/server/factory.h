@@ -39,7 +39,8 @@ public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
-    // The one connection object of the process while it lives, else a new one.
+    // The one connection object of the process while it lives, else a new one; either comes
+    // with a reference of its own for the caller.
     virtual TqvrAddin* CreateComObject(IUnknown* controller);
     // Registration and unregistration of the class and its Office add-in keys.
     virtual void UpdateRegistry(bool reg);

@@ -1,12 +1,14 @@
 // Errors at a COM boundary: which HRESULT each kind of error becomes, and the error
 // information published with it.
 #include "com/error.h"
+#include "com/handles.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
 #include <functional>
 #include <stdexcept>
+#include <type_traits>
 
 namespace {
 
@@ -107,6 +109,29 @@ TEST(ComBoundary, AnErrorHandlerAnswersAndOneThatFailsGivesUnexpected) {
     EXPECT_EQ(E_UNEXPECTED, qvr::ComBoundary([]() -> HRESULT { throw qvr::EqvrError(L"first"); },
                                              [](const qvr::EqvrError&) -> HRESULT { throw 7; }));
     EXPECT_EQ(S_FALSE, qvr::ComBoundary([] { return S_FALSE; }, [](const qvr::EqvrError&) { return E_FAIL; }));
+}
+
+TEST(UniqueVariant, CopiesOnlyWhenAskedAndTheCopyIsItsOwn) {
+    static_assert(!std::is_copy_constructible_v<qvr::unique_variant>);
+    static_assert(!std::is_copy_assignable_v<qvr::unique_variant>);
+    static_assert(std::is_nothrow_move_constructible_v<qvr::unique_variant>);
+    qvr::unique_variant text = qvr::unique_variant::FromString(L"Bestelling");
+    qvr::unique_variant copy = text.Copy();
+    ASSERT_EQ(VT_BSTR, copy.vt);
+    EXPECT_NE(text.bstrVal, copy.bstrVal) << "the text is copied, not shared";
+    text.reset();
+    EXPECT_STREQ(L"Bestelling", copy.bstrVal);
+    // A VARIANT that VariantCopy refuses (a type it does not know) raises its failure.
+    qvr::unique_variant odd;
+    odd.vt = 0x7FFF;
+    try {
+        (void)odd.Copy();
+        ADD_FAILURE() << "copying an unknown type succeeded";
+    } catch (const qvr::EqvrError& e) {
+        EXPECT_EQ(qvr::ErrorKind::Ole, e.Kind());
+        EXPECT_TRUE(FAILED(e.Code()));
+    }
+    odd.vt = VT_EMPTY;
 }
 
 }  // namespace
