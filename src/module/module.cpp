@@ -3,6 +3,7 @@
 #include "com/dialogs.h"
 #include "com/dispatch.h"
 #include "com/dll.h"
+#include "com/guards.h"
 #include "com/log.h"
 #include "com/query.h"
 #include "com/texts.h"
@@ -337,10 +338,7 @@ void TqvrCOMAddInModule::BeginShutdown() { Fire(OnAddInBeginShutdown, this); }
 
 void TqvrCOMAddInModule::Disconnect(int32_t RemoveMode, bool RaiseShutdownEvents) {
     // The add-in key is closed whatever happens below.
-    struct CloseKey {
-        TRegistry& registry;
-        ~CloseKey() { registry.CloseKey(); }
-    } closeKey{*FRegistry};
+    const ScopeExit closeKey([this]() noexcept { FRegistry->CloseKey(); });
 
     if (RemoveMode != office::ext_dm_HostShutdown) {
         if (RaiseShutdownEvents) BeginShutdown();

@@ -2,6 +2,7 @@
 
 #include "com/dispatch.h"
 #include "com/error.h"
+#include "com/guards.h"
 #include "com/handles.h"
 #include "com/query.h"
 #include "module/excel_app.h"
@@ -222,16 +223,13 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY*
     return Boundary(L"OnDisconnection", [&] {
         if (!FAddInModule || FConnectionsCount > 0) return S_OK;
         // The module goes whatever happens below; a failure is reported after the clean-up.
-        struct CleanUp {
-            TqvrAddin& self;
-            ~CleanUp() {
-                // The saved handlers belong to the module's add-in code: they go with it.
-                self.FOnWorkbookActivate = nullptr;
-                self.FOnSheetActivate = nullptr;
-                self.FOnExcelWindowActivate = nullptr;
-                self.FAddInModule.reset();
-            }
-        } cleanUp{*this};
+        const ScopeExit cleanUp([this]() noexcept {
+            // The saved handlers belong to the module's add-in code: they go with it.
+            FOnWorkbookActivate = nullptr;
+            FOnSheetActivate = nullptr;
+            FOnExcelWindowActivate = nullptr;
+            FAddInModule.reset();
+        });
         FAddInModule->Disconnect(RemoveMode, !FDoNotRaiseShutdownEvents);
         return S_OK;
     });

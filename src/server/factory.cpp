@@ -2,6 +2,7 @@
 
 #include "com/dialogs.h"
 #include "com/error.h"
+#include "com/guards.h"
 #include "com/handles.h"
 #include "server/addin.h"
 #include "server/comserver.h"
@@ -33,25 +34,22 @@ TqvrFactory::TqvrFactory(TComServer& server, TComObjectCreator objectClass, REFC
     className_ = name.str();
     description_ = doc.str();
 
-    TYPEATTR* attr = nullptr;
     bool found = false;
-    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+    if (const TypeAttr attr(info.Get()); attr) {
         for (UINT i = 0; i < attr->cImplTypes && !found; ++i) {
             INT flags = 0;
             HREFTYPE ref = 0;
             Microsoft::WRL::ComPtr<ITypeInfo> impl;
-            TYPEATTR* implAttr = nullptr;
-            if (SUCCEEDED(info->GetImplTypeFlags(i, &flags)) && (flags & IMPLTYPEFLAG_FDEFAULT) &&
-                !(flags & IMPLTYPEFLAG_FSOURCE) && SUCCEEDED(info->GetRefTypeOfImplType(i, &ref)) &&
-                SUCCEEDED(info->GetRefTypeInfo(ref, &impl)) && SUCCEEDED(impl->GetTypeAttr(&implAttr))) {
-                if (implAttr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE)) {
-                    errorIID_ = implAttr->guid;
-                    found = true;
-                }
-                impl->ReleaseTypeAttr(implAttr);
+            if (FAILED(info->GetImplTypeFlags(i, &flags)) || !(flags & IMPLTYPEFLAG_FDEFAULT) ||
+                (flags & IMPLTYPEFLAG_FSOURCE) || FAILED(info->GetRefTypeOfImplType(i, &ref)) ||
+                FAILED(info->GetRefTypeInfo(ref, &impl)))
+                continue;
+            const TypeAttr implAttr(impl.Get());
+            if (implAttr && (implAttr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE))) {
+                errorIID_ = implAttr->guid;
+                found = true;
             }
         }
-        info->ReleaseTypeAttr(attr);
     }
     if (!found) throw EqvrError(FormatText(L"Dispatch interface missing from class %s", {className_}));
     classInfo_ = info;
