@@ -2,6 +2,7 @@
 // interface IcoVORTELIXExcel, and the registration of its class factory.
 #pragma once
 
+#include "ribbon/host.h"
 #include "server/addin.h"
 #include "server/comserver.h"
 #include "VORTELIXExcel_h.h"
@@ -15,7 +16,7 @@ inline constexpr IID IID_IcoVORTELIXExcel_ = {
 
 class TcoVORTELIXExcel : public qvr::TqvrAddin, public IcoVORTELIXExcel {
 public:
-    explicit TcoVORTELIXExcel(qvr::TqvrFactory& factory) : TqvrAddin(factory) {}
+    explicit TcoVORTELIXExcel(qvr::TqvrFactory& factory) : TqvrAddin(factory, qvr::RibbonHost()) {}
 
     // One implementation of IUnknown and IDispatch serves every interface of the object.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override { return TqvrAddin::QueryInterface(riid, ppv); }

@@ -7,6 +7,7 @@
 #include "com/error.h"
 #include "com/handles.h"
 #include "com/log.h"
+#include "com/query.h"
 #include "module/excel_app.h"
 
 #include <shellapi.h>
@@ -35,10 +36,9 @@ qvr::TExcelApplication* HostExcel(const qvr::TqvrCOMAddInModule& module) {
     if (!excel->Connected()) {
         const VARIANT& host = module.HostApp();
         Microsoft::WRL::ComPtr<IDispatch> application;
-        if (host.vt != VT_DISPATCH || !host.pdispVal ||
-            FAILED(host.pdispVal->QueryInterface(qvr::ExcelApplicationServerData().IntfIID,
-                                                 reinterpret_cast<void**>(application.GetAddressOf()))))
-            throw qvr::EqvrError(qvr::Text(kTextNotConnected));
+        if (host.vt == VT_DISPATCH)
+            application = qvr::TryQuery<IDispatch>(host.pdispVal, qvr::ExcelApplicationServerData().IntfIID);
+        if (!application) throw qvr::EqvrError(qvr::Text(kTextNotConnected));
         excel->ConnectTo(application.Get());
     }
     return excel;

@@ -91,6 +91,21 @@ EqvrError CurrentError() noexcept {
     }
 }
 
+HRESULT EqvrError::Result() const noexcept {
+    if (kind_ == ErrorKind::Abort) return kSilentAbortResult;
+    if (kind_ == ErrorKind::Ole && code_ < 0) return code_;
+    if (IsFrameworkErrorNumber(code_)) return FrameworkErrorResult(code_);
+    return E_UNEXPECTED;
+}
+
+void RecordDroppedError(std::wstring_view where) noexcept {
+    try {
+        const EqvrError error = CurrentError();
+        LogDroppedError(where, HResultHex(error.Result()), error.Message());
+    } catch (...) {
+    }
+}
+
 HRESULT PublishError(const EqvrError& e, REFGUID iid, std::wstring_view source) noexcept {
     HRESULT result = E_UNEXPECTED;
     if (e.Kind() == ErrorKind::Ole && e.Code() < 0)

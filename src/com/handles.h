@@ -12,8 +12,8 @@
 #include <utility>
 
 // Note on COM references: mingw-w64's Microsoft::WRL::ComPtr::Attach adds a reference (unlike
-// Microsoft's WRL). Objects that start with a reference count of 0 are handed to a ComPtr by its
-// constructor; never pair `new` with Attach.
+// Microsoft's WRL). The framework's objects start with a reference count of 1, the creator's: a
+// ComPtr takes it over through ReleaseAndGetAddressOf, never through Attach or its constructor.
 
 namespace qvr {
 
@@ -88,14 +88,21 @@ public:
     std::wstring str() const { return get() ? std::wstring(get(), SysStringLen(get())) : std::wstring(); }
 };
 
-// A VARIANT that clears itself.
+void ThrowIfFailed(HRESULT hr);  // com/error.h
+
+// A VARIANT that clears itself. It moves; a copy is asked for by name (Copy), because copying a
+// VARIANT allocates and can fail.
 class unique_variant : public VARIANT {
 public:
     unique_variant() noexcept { VariantInit(this); }
-    unique_variant(const unique_variant& other) : unique_variant() { VariantCopy(this, const_cast<unique_variant*>(&other)); }
-    unique_variant& operator=(const unique_variant& other) {
-        if (this != &other) VariantCopy(this, const_cast<unique_variant*>(&other));
-        return *this;
+    unique_variant(const unique_variant&) = delete;
+    unique_variant& operator=(const unique_variant&) = delete;
+    // A copy of its own (text and arrays copied, an interface referenced once more); raises the
+    // copy's failure (out of memory, say) as an OLE error.
+    unique_variant Copy() const {
+        unique_variant copy;
+        ThrowIfFailed(VariantCopy(&copy, const_cast<unique_variant*>(this)));
+        return copy;
     }
     unique_variant(unique_variant&& other) noexcept : VARIANT(other) { VariantInit(&other); }
     unique_variant& operator=(unique_variant&& other) noexcept {

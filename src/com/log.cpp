@@ -254,6 +254,14 @@ void LogHandOff(std::wstring_view workbook, std::wstring_view copy, std::wstring
     }
 }
 
+void LogDroppedError(std::wstring_view area, std::wstring_view code, std::wstring_view message) noexcept {
+    if (!LevelAtLeast(LogLevel::Errors)) return;
+    try {
+        WriteTrace(L"ERROR", area, L"dropped " + std::wstring(code) + L": " + std::wstring(message));
+    } catch (...) {
+    }
+}
+
 void LogVerbose(std::wstring_view area, std::wstring_view message) noexcept {
     if (!LevelAtLeast(LogLevel::Verbose)) return;
     WriteTrace(L"VERBOSE", area, message);

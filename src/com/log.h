@@ -62,6 +62,9 @@ void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view
 void LogHandOff(std::wstring_view workbook, std::wstring_view copy, std::wstring_view uploader,
                 std::wstring_view source) noexcept;
 void LogVerbose(std::wstring_view area, std::wstring_view message) noexcept;
+// An error caught where nothing may escape and the work goes on (level 1 and up, the trace file
+// only: no one was told and nothing was returned, so there is no event to collect).
+void LogDroppedError(std::wstring_view area, std::wstring_view code, std::wstring_view message) noexcept;
 
 // Times a step of the load sequence for the verbose trace: "<what> took N.NNN ms".
 class VerboseTimer {

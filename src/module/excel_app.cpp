@@ -2,6 +2,7 @@
 
 #include "com/dispatch.h"
 #include "com/error.h"
+#include "com/query.h"
 #include "module/excel_events.h"
 
 using Microsoft::WRL::ComPtr;
@@ -85,6 +86,7 @@ TExcelApplication::~TExcelApplication() {
         Disconnect();
     } catch (...) {
         // Only AutoQuit's Quit can fail here; Excel is released all the same.
+        RecordDroppedError(L"excel");
     }
     FEventDispatch->Detach();
     FEventDispatch.Reset();
@@ -139,9 +141,7 @@ void TExcelApplication::Connect() {
     }
     if (!server)
         RaiseOleError(E_POINTER, L"The Excel application object is not connected to Excel; call ConnectTo first.");
-    ComPtr<ExcelApplication> app;
-    ThrowIfFailed(server->QueryInterface(FServerData->IntfIID, reinterpret_cast<void**>(app.GetAddressOf())));
-    ConnectTo(app.Get());
+    ConnectTo(Query<ExcelApplication>(server.Get(), FServerData->IntfIID).Get());
 }
 
 IDispatch* TExcelApplication::DefaultInterface() {

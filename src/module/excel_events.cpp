@@ -1,7 +1,9 @@
 #include "module/excel_events.h"
 
+#include "com/dll.h"
+#include "com/query.h"
+
 #include "module/module.h"
-#include "server/comserver.h"
 
 #include <ocidl.h>
 
@@ -17,11 +19,8 @@ namespace qvr {
 namespace {
 
 ComPtr<IConnectionPoint> FindConnectionPoint(IUnknown* source, REFIID eventIID) noexcept {
-    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPointContainer> container = TryQuery<IConnectionPointContainer>(source);
     ComPtr<IConnectionPoint> point;
-    if (!source || FAILED(source->QueryInterface(IID_IConnectionPointContainer,
-                                                 reinterpret_cast<void**>(container.GetAddressOf()))))
-        return nullptr;
     if (!container || FAILED(container->FindConnectionPoint(eventIID, point.GetAddressOf()))) return nullptr;
     return point;
 }
@@ -90,16 +89,19 @@ void WriteThrough(const VARIANT& target, const VARIANT& value) noexcept {
 }  // namespace
 
 ComPtr<TqvrEventDispatch> TqvrEventDispatch::Create(IqvrEventServer* Server) {
-    return ComPtr<TqvrEventDispatch>(new TqvrEventDispatch(Server));
+    // Created with one reference, which the pointer takes over.
+    ComPtr<TqvrEventDispatch> dispatch;
+    *dispatch.ReleaseAndGetAddressOf() = new TqvrEventDispatch(Server);
+    return dispatch;
 }
 
-TqvrEventDispatch::TqvrEventDispatch(IqvrEventServer* server) : FServer(server), FComServer(TComServer::Instance()) {
-    if (FComServer) FComServer->CountObject();
+TqvrEventDispatch::TqvrEventDispatch(IqvrEventServer* server) : FServer(server) {
+    DllAddRef();
+    // The server counts the references of its sink; this is the first.
+    if (FServer) FServer->EventAddRef();
 }
 
-TqvrEventDispatch::~TqvrEventDispatch() {
-    if (FComServer) FComServer->UncountObject();
-}
+TqvrEventDispatch::~TqvrEventDispatch() { DllRelease(); }
 
 HRESULT STDMETHODCALLTYPE TqvrEventDispatch::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
@@ -244,7 +246,7 @@ IDispatch* DispatchOf(const VARIANT* v, ComPtr<IDispatch>& holder) {
         default: RaiseTypeMismatch();
     }
     if (!unknown) return nullptr;
-    ThrowIfFailed(unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(holder.ReleaseAndGetAddressOf())));
+    holder = Query<IDispatch>(unknown);
     return holder.Get();
 }
 
@@ -252,9 +254,7 @@ IDispatch* TypedOf(const VARIANT* v, REFIID iid) {
     ComPtr<IDispatch> plain;
     IDispatch* object = DispatchOf(v, plain);
     if (!object) return nullptr;
-    IDispatch* typed = nullptr;
-    ThrowIfFailed(object->QueryInterface(iid, reinterpret_cast<void**>(&typed)));
-    return typed;
+    return Query<IDispatch>(object, iid).Detach();
 }
 
 bool BoolOf(const VARIANT* v) {
@@ -316,6 +316,7 @@ void TqvrCustomEvents::EventFailed() noexcept {
     try {
         if (auto* module = dynamic_cast<TqvrCOMAddInModule*>(Owner())) module->HandleError(CurrentError());
     } catch (...) {
+        RecordDroppedError(L"error report");
     }
 }
 
@@ -336,10 +337,8 @@ void TqvrExcelAppEvents::SetupServerData() { FServerData = &ExcelApplicationServ
 
 void TqvrExcelAppEvents::ConnectTo(IDispatch* AIntf) {
     Disconnect();
-    ComPtr<ExcelApplication> intf;
-    ThrowIfFailed(AIntf ? AIntf->QueryInterface(FServerData->IntfIID, reinterpret_cast<void**>(intf.GetAddressOf()))
-                        : E_NOINTERFACE);
-    FIntf = intf;
+    if (!AIntf) ThrowIfFailed(E_NOINTERFACE);
+    FIntf = Query<ExcelApplication>(AIntf, FServerData->IntfIID);
     Subscribe(FIntf.Get());
 }
 

@@ -6,6 +6,7 @@
 
 #include "com/component.h"
 #include "com/error.h"
+#include "com/query.h"
 #include "module/excel_app.h"
 
 #include <wrl/client.h>
@@ -19,8 +20,6 @@
 #include <vector>
 
 namespace qvr {
-
-class TComServer;
 
 // ---- Subscription (shared by both layers) --------------------------------------------------
 
@@ -63,8 +62,7 @@ private:
     ~TqvrEventDispatch();
 
     IqvrEventServer* FServer;
-    TComServer* FComServer;
-    ULONG FRefCount = 0;
+    ULONG FRefCount = 1;  // the creator's reference
 };
 
 // ---- Host-event components -----------------------------------------------------------------
@@ -179,8 +177,7 @@ class Arg<I*> {
 public:
     explicit Arg(VARIANT* v) {
         if (v && v->vt == VT_DISPATCH && v->pdispVal) {
-            HRESULT hr = v->pdispVal->QueryInterface(__uuidof(I), reinterpret_cast<void**>(holder_.GetAddressOf()));
-            if (FAILED(hr)) ThrowIfFailed(hr);
+            holder_ = Query<IDispatch>(v->pdispVal, __uuidof(I));
         } else {
             *holder_.GetAddressOf() = TypedOf(v, __uuidof(I));
         }

@@ -77,6 +77,7 @@ LRESULT CALLBACK KeyboardHookProc(int code, WPARAM wParam, LPARAM lParam) {
         }
     } catch (...) {
         // A key press must never be lost to an add-in error; the host gets the key.
+        RecordDroppedError(L"keyboard hook");
     }
     return CallNextHookEx(g_keyboardHook.get(), code, wParam, lParam);
 }
@@ -98,6 +99,7 @@ LRESULT CALLBACK CallWndProcHook(int code, WPARAM wParam, LPARAM lParam) {
                                  reinterpret_cast<LPARAM>(sent->hwnd));
             }
         } catch (...) {
+            RecordDroppedError(L"message hook");
         }
     }
     return CallNextHookEx(g_messageHook.get(), code, wParam, lParam);
@@ -223,6 +225,7 @@ LRESULT CALLBACK TqvrHiddenWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wParam
             try {
                 self->FModule.HandleError(CurrentError());
             } catch (...) {
+                RecordDroppedError(L"error report");
             }
         }
     }

@@ -2,13 +2,13 @@
 
 #include "com/dialogs.h"
 #include "com/dispatch.h"
+#include "com/dll.h"
+#include "com/guards.h"
 #include "com/log.h"
+#include "com/query.h"
 #include "com/texts.h"
 #include "module/excel_app.h"
 #include "module/excel_events.h"
-#include "ribbon/ribbon.h"
-#include "server/comserver.h"
-#include "server/factory.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -65,15 +65,15 @@ TqvrCOMAddInModule::TqvrCOMAddInModule(TComponent* owner)
     : TComponent(owner), FRegistry(std::make_unique<TRegistry>(HKEY_CURRENT_USER, KEY_ALL_ACCESS)) {}
 
 void TqvrCOMAddInModule::LoadStoredConfiguration() {
-    TComServer* server = TComServer::Instance();
-    HMODULE resources = server ? server->Module() : GetModuleHandleW(nullptr);
+    HMODULE resources = ServerModule();
+    if (!resources) resources = GetModuleHandleW(nullptr);
     std::wstring resourceName = ClassName();
     std::transform(resourceName.begin(), resourceName.end(), resourceName.begin(), towupper);
     TFormReader::ReadRoot(*this, TFormReader::LoadResourceForm(resources, resourceName));
     // Run-time references never come from stored data.
     FICmdBars.Reset();
     FCOMAddInClassInstance = nullptr;
-    FCOMAddInClassFactory = nullptr;
+    FAddInClass = nullptr;
     FAddInInstance.Reset();
     FRibbonUI.Reset();
     FCTPFactory.Reset();
@@ -86,11 +86,12 @@ TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     //    module's components until step 7 destroys it), then the Excel application object is
     //    freed, which disconnects it from Excel.
     if (TqvrCustomEvents* events = std::exchange(FHostEvents, nullptr)) events->Disconnect();
-    delete std::exchange(FExcelApp, nullptr);
+    FExcelApp.reset();
     // 3. The ribbon lists. The tabs, destroyed with the other components in step 7, must not
     //    reach back into them.
-    for (auto* list : {&FTabs, &FContextTabs})
-        for (TqvrRibbonTab* tab : *list) tab->DetachFromModule();
+    if (FRibbonHost)
+        for (auto* list : {&FTabs, &FContextTabs})
+            for (TqvrRibbonTab* tab : *list) FRibbonHost->DetachTab(*tab);
     FRibbonControls.Clear();
     FContextTabs.clear();
     FTabs.clear();
@@ -100,7 +101,7 @@ TqvrCOMAddInModule::~TqvrCOMAddInModule() {
     FCTPFactory.Reset();
     FICmdBars.Reset();
     FCOMAddInClassInstance = nullptr;
-    FCOMAddInClassFactory = nullptr;
+    FAddInClass = nullptr;
     FAddInInstance.Reset();
     FHostApp.reset();
     // 5. The hooks, before the windows they post to: none may run against a module in pieces.
@@ -167,7 +168,7 @@ void TqvrCOMAddInModule::SetStartFromScratch2010(uint16_t value) {
 }
 
 std::wstring TqvrCOMAddInModule::RegistryKey() const {
-    return FCOMAddInClassFactory ? FCOMAddInClassFactory->GetRegKey(FHostType) : std::wstring();
+    return FAddInClass ? FAddInClass->GetRegKey(FHostType) : std::wstring();
 }
 
 void TqvrCOMAddInModule::SetHostApp(IDispatch* app) {
@@ -189,6 +190,8 @@ void TqvrCOMAddInModule::HandleError(const EqvrError& E) {
         try {
             OnError(E, handled);
         } catch (...) {
+            // The error the handler was given is reported below; its own is recorded.
+            RecordDroppedError(L"error report");
             handled = false;
         }
     }
@@ -232,16 +235,14 @@ void TqvrCOMAddInModule::ReadHostMajorVersionFromExecutable() {
 void TqvrCOMAddInModule::BindHost() {
     if (FHostApp.vt != VT_DISPATCH || !FHostApp.pdispVal) return;
     for (const auto& host : kHostInterfaces) {
-        Microsoft::WRL::ComPtr<IUnknown> answered;
-        if (FAILED(FHostApp.pdispVal->QueryInterface(host.iid, reinterpret_cast<void**>(answered.GetAddressOf()))) ||
-            !answered)
-            continue;
+        Microsoft::WRL::ComPtr<IUnknown> answered = TryQuery<IUnknown>(FHostApp.pdispVal, host.iid);
+        if (!answered) continue;
         FHostType = host.kind;
         if (host.kind != ohaExcel) return;  // other hosts are not served by this framework build
 
         // The interface answered is Excel's _Application.
         Microsoft::WRL::ComPtr<ExcelApplication> app(static_cast<ExcelApplication*>(answered.Get()));
-        FExcelApp = new TExcelApplication(nullptr);
+        FExcelApp = std::make_unique<TExcelApplication>(nullptr);
         // Errors of handlers on ExcelApp's own events are the add-in's, like every other one.
         FExcelApp->SetErrorReport([this](const EqvrError& e) { HandleError(e); });
         FExcelApp->ConnectTo(app.Get());
@@ -250,6 +251,109 @@ void TqvrCOMAddInModule::BindHost() {
         BindHostEvents(app.Get());
         return;
     }
+}
+
+// ---- life cycle ----
+
+void TqvrCOMAddInModule::Connect(const TqvrConnectInfo& info) {
+    SetHostApp(info.Application);
+    SetConnection(info.ClassInstance, info.AddInClass);
+    if (info.RibbonHost) AttachRibbonHost(*info.RibbonHost);
+    FHostStartMode = info.HostStartMode;
+}
+
+bool TqvrCOMAddInModule::StartupComplete() {
+    if (++FStartupCompleteCounter > 1) return false;
+    if (FExcelApp) return false;
+
+    BindHost();
+
+    // The add-in's own key stays open for the add-in until the last disconnection; the start mode
+    // is read through it before any handler of the add-in runs.
+    FRegistry->SetRootKey(HKEY_CURRENT_USER);
+    const bool keyOpen = FRegistry->OpenKey(RegistryKey(), true);
+
+    const bool rewriteStartMode = keyOpen && ReadStartMode();
+    ReadOfficeColorSchemeAtStartup();
+
+    // The host's command bars, for legacy command bars; any failure leaves them unset.
+    try {
+        if (FHostApp.vt == VT_DISPATCH && FHostApp.pdispVal) {
+            unique_variant bars = GetPropertyByName(FHostApp.pdispVal, L"CommandBars");
+            if (bars.vt == VT_DISPATCH)
+                if (auto commandBars = TryQuery<_CommandBars>(bars.pdispVal)) FICmdBars = commandBars;
+        }
+    } catch (...) {
+    }
+
+    Fire(OnAddInInitialize, this);
+    // Legacy command bars and custom task panes: this framework build defines none.
+    Fire(OnAddInStartupComplete, this);
+
+    // A key of its own: the add-in's handlers above may have moved the module's accessor.
+    if (FStartMode == smFirstStart || rewriteStartMode) {
+        TRegistry reg(HKEY_CURRENT_USER);
+        if (reg.OpenKey(RegistryKey(), true)) reg.WriteString(L"QVRStartMode", L"NORMAL");
+    }
+    return true;
+}
+
+bool TqvrCOMAddInModule::ReadStartMode() {
+    const TRegistry& reg = *FRegistry;
+    if (!reg.ValueExists(L"QVRStartMode")) {
+        FStartMode = smFirstStart;
+        return false;
+    }
+    // A value that is not text (a number written by a script or an administrative template) names
+    // no start mode. It is taken like unrecognised text, and replaced with the text a start
+    // writes, so that it does not stop every start that follows.
+    const DWORD type = reg.ValueType(L"QVRStartMode");
+    if (type != REG_SZ && type != REG_EXPAND_SZ) {
+        FStartMode = smUnrecognized;
+        return true;
+    }
+    std::wstring mode = reg.ReadString(L"QVRStartMode");
+    std::transform(mode.begin(), mode.end(), mode.begin(), towupper);
+    if (mode == L"UNINSTALL")
+        FStartMode = smUninstall;
+    else if (mode == L"NORMAL")
+        FStartMode = smNormal;
+    else if (mode == L"FIRSTSTART")
+        FStartMode = smFirstStart;
+    else
+        FStartMode = smUnrecognized;
+    return false;
+}
+
+void TqvrCOMAddInModule::CreateWindowsAndHooks() {
+    // The shortcut window and the keyboard hook, only when the add-in asked for key presses.
+    if (FHandleShortcuts) ResetShortcutHandling(true);
+    CreateHiddenWindows();
+    // Office 2016 on Windows 10 redraws its ribbon per monitor DPI and needs the add-in's pictures
+    // again after a DPI change.
+    if (FHostMajorVersion >= 16 && WindowsMajorVersion() >= 10) InstallRibbonInvalidationHook();
+}
+
+void TqvrCOMAddInModule::BeginShutdown() { Fire(OnAddInBeginShutdown, this); }
+
+void TqvrCOMAddInModule::Disconnect(int32_t RemoveMode, bool RaiseShutdownEvents) {
+    // The add-in key is closed whatever happens below.
+    const ScopeExit closeKey([this]() noexcept { FRegistry->CloseKey(); });
+
+    if (RemoveMode != office::ext_dm_HostShutdown) {
+        if (RaiseShutdownEvents) BeginShutdown();
+        // Legacy command-bar state kept under the add-in key.
+        TRegistry reg(HKEY_CURRENT_USER);
+        std::wstring key = RegistryKey();
+        for (const wchar_t* sub : {L"\\CommandBars", L"\\Controls"})
+            if (reg.KeyExists(key + sub)) reg.DeleteKeyTree(key + sub);
+    }
+    if (RaiseShutdownEvents) Fire(OnAddInFinalize, this);
+}
+
+void TqvrCOMAddInModule::ExtensionEvent(const std::wstring& key, int i1, int i2, int i3, const std::wstring& s1,
+                                        const std::wstring& s2, const std::wstring& s3) {
+    if (FOnCallBack) FOnCallBack(key, i1, i2, i3, s1, s2, s3);
 }
 
 void TqvrCOMAddInModule::BindHostEvents(IDispatch* application) {
@@ -338,17 +442,18 @@ void TqvrCOMAddInModule::WriteProperties(std::vector<FormProperty>& out) const {
 TObject* TqvrCOMAddInModule::FindRibbonControl(const std::wstring& ID) const {
     if (int i = FRibbonControls.IndexOf(ID); i >= 0) return FRibbonControls.Objects(i);
     // A component whose Id changed after it was registered is found by its current Id.
+    if (!FRibbonHost) return nullptr;
+    std::wstring id;
     for (const auto& e : FRibbonControls.Entries())
-        if (IqvrRibbonComponent* c = AsRibbonComponent(e.object); c && c->Id() == ID) return e.object;
+        if (FRibbonHost->ComponentId(e.object, id) && id == ID) return e.object;
     return nullptr;
 }
 
 TObject* TqvrCOMAddInModule::FindRibbonControl(int32_t Tag) const {
-    for (const auto& e : FRibbonControls.Entries()) {
-        if (auto* tab = dynamic_cast<TqvrRibbonTab*>(e.object); tab && tab->Tag() == Tag) return e.object;
-        if (auto* control = dynamic_cast<TqvrRibbonCustomControl*>(e.object); control && control->Tag() == Tag)
-            return e.object;
-    }
+    if (!FRibbonHost) return nullptr;
+    int32_t tag = 0;
+    for (const auto& e : FRibbonControls.Entries())
+        if (FRibbonHost->ComponentTag(e.object, tag) && tag == Tag) return e.object;
     return nullptr;
 }
 

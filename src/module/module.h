@@ -8,9 +8,11 @@
 #include "com/handles.h"
 #include "com/office.h"
 #include "com/registry.h"
+#include "module/addin_class.h"
 #include "module/hidden_windows.h"
+#include "module/ribbon_host.h"
+#include "module/ribbon_types.h"
 #include "module/types.h"
-#include "ribbon/ribbon_types.h"
 
 #include <wrl/client.h>
 
@@ -107,7 +109,9 @@ public:
 
     // ---- public read-only properties ----
     TqvrAddin* COMAddInClassInstance() const { return FCOMAddInClassInstance; }
-    TqvrFactory* COMAddInClassFactory() const { return FCOMAddInClassFactory; }
+    TqvrFactory* COMAddInClassFactory() const { return FAddInClass ? FAddInClass->Factory() : nullptr; }
+    // The class that connected or registers the module; nullptr before.
+    IqvrAddInClass* AddInClass() const { return FAddInClass; }
     std::wstring RegistryKey() const;
     TRegistry& Registry() { return *FRegistry; }
     const VARIANT& HostApp() const { return FHostApp; }
@@ -118,7 +122,7 @@ public:
     COMAddIn* AddInInstance() const { return FAddInInstance.Get(); }
     TqvrStartMode StartMode() const { return FStartMode; }
     TqvrHostStartMode HostStartMode() const { return FHostStartMode; }
-    TExcelApplication* ExcelApp() const { return FExcelApp; }
+    TExcelApplication* ExcelApp() const { return FExcelApp.get(); }
     // The host-event component connected by host binding, or none.
     TqvrCustomEvents* HostEvents() const { return FHostEvents; }
     TqvrOfficeColorScheme OfficeColorScheme() const { return FOfficeColorScheme; }
@@ -136,6 +140,10 @@ public:
     std::vector<TqvrRibbonTab*>& Tabs() { return FTabs; }
     std::vector<TqvrRibbonTab*>& ContextTabs() { return FContextTabs; }
     std::vector<TObject*>& Commands() { return FCommands; }
+    // The ribbon layer that knows the components of these lists: attached by the first tab made
+    // for the module.
+    void AttachRibbonHost(const IqvrRibbonHost& host) { FRibbonHost = &host; }
+    const IqvrRibbonHost* RibbonHost() const { return FRibbonHost; }
     // The tab or control registered under ID (letter case ignored), else the first whose
     // current Id is ID; nullptr if none.
     TObject* FindRibbonControl(const std::wstring& ID) const;
@@ -186,6 +194,42 @@ public:
         }
     }
 
+    // ---- life cycle: the connection object forwards Office's calls to these ----
+    // What the connection object hands over when Office connects it.
+    struct TqvrConnectInfo {
+        IDispatch* Application = nullptr;
+        TqvrAddin* ClassInstance = nullptr;
+        IqvrAddInClass* AddInClass = nullptr;
+        const IqvrRibbonHost* RibbonHost = nullptr;
+        TqvrHostStartMode HostStartMode = hsmUnknown;
+    };
+    // The host application, the connecting class and the way the host was started.
+    void Connect(const TqvrConnectInfo& info);
+    // The host's add-in object, once start-up has run when the add-in was loaded later.
+    void ConnectAddInInstance(COMAddIn* instance) { FAddInInstance = instance; }
+    // Start-up, up to and including the first start's start mode being written: binds the host,
+    // opens the add-in key, reads the start mode and the colour scheme, fetches the command bars
+    // and fires OnAddInInitialize and OnAddInStartupComplete. False when this pass has nothing to
+    // do (start-up has begun before, or the host is bound already); true when the host event
+    // relays, hidden windows and hooks are to follow.
+    bool StartupComplete();
+    // Start-up's last steps: the shortcut window and keyboard hook (when HandleShortcuts), the
+    // hidden windows, and the ribbon invalidation hook from Office 2016 on Windows 10.
+    void CreateWindowsAndHooks();
+    // Fires OnAddInBeginShutdown.
+    void BeginShutdown();
+    // Shut-down before the module is destroyed: when the user removed the add-in (RemoveMode not
+    // ext_dm_HostShutdown), OnAddInBeginShutdown and the legacy command-bar keys; then
+    // OnAddInFinalize. Without RaiseShutdownEvents neither event fires. The add-in key is closed
+    // whatever fails.
+    void Disconnect(int32_t RemoveMode, bool RaiseShutdownEvents = true);
+    // The task pane factory Office offers (custom task panes: none are built).
+    void CTPFactoryAvailable(ICTPFactory* factory) { FCTPFactory = factory; }
+    ICTPFactory* CTPFactory() const { return FCTPFactory.Get(); }
+    // The framework's in-process extension call, handed to the callback handler when one is set.
+    void ExtensionEvent(const std::wstring& key, int i1, int i2, int i3, const std::wstring& s1,
+                        const std::wstring& s2, const std::wstring& s3);
+
     // ---- host recognition and binding (once per module, from start-up) ----
     void BindHost();
     // The host's major version taken from the process's executable (14 in the COM surrogate);
@@ -195,24 +239,19 @@ public:
     // Start-up reading of the Office colour scheme into OfficeColorScheme.
     void ReadOfficeColorSchemeAtStartup();
 
-    // The connection object's view of the module.
-    void SetConnection(TqvrAddin* instance, TqvrFactory* factory) {
+    // Set by registration before its events fire (a module made there has no connection), by
+    // the ribbon layer as the markup is written and the ribbon loads, by the colour scheme
+    // window, and by tests that stand in for those.
+    void SetConnection(TqvrAddin* instance, IqvrAddInClass* addInClass) {
         FCOMAddInClassInstance = instance;
-        FCOMAddInClassFactory = factory;
+        FAddInClass = addInClass;
     }
     void SetHostApp(IDispatch* app);
     void SetHostType(TqvrOfficeHostApp type) { FHostType = type; }
     void SetHostMajorVersion(int32_t v) { FHostMajorVersion = v; }
     void SetIsRibbon(bool v) { FIsRibbon = v; }
-    void SetHostStartMode(TqvrHostStartMode mode) { FHostStartMode = mode; }
-    void SetAddInInstance(COMAddIn* instance) { FAddInInstance = instance; }
-    void SetStartMode(TqvrStartMode mode) { FStartMode = mode; }
     void SetOfficeColorScheme(TqvrOfficeColorScheme scheme) { FOfficeColorScheme = scheme; }
-    void SetCommandBars(_CommandBars* bars) { FICmdBars = bars; }
-    void SetCTPFactory(ICTPFactory* factory) { FCTPFactory = factory; }
-    ICTPFactory* CTPFactory() const { return FCTPFactory.Get(); }
     void SetRibbonUI(IRibbonUI* ui) { FRibbonUI = ui; }
-    int32_t& StartupCompleteCounter() { return FStartupCompleteCounter; }
     const TqvrOnCallBack& OnCallBack() const { return FOnCallBack; }
 
     // Stored configuration of the module's own published properties.
@@ -223,6 +262,9 @@ protected:
     // Connects the module's host event component (the first of its components that handles
     // Excel's application events) to Excel's application object.
     virtual void BindHostEvents(IDispatch* application);
+    // The start mode from "QVRStartMode"; true when the stored value is of a type that must be
+    // replaced after start-up.
+    bool ReadStartMode();
     // Forgets the host-event component when it is destroyed before the module.
     void Notification(TComponent* component, TOperation operation) override;
 
@@ -243,6 +285,7 @@ protected:
     std::unique_ptr<TqvrInternalMessagingWindow> FInternalMessagingWindow;
     std::wstring FOfficeXMLNS;
     TqvrOnCallBack FOnCallBack;
+    const IqvrRibbonHost* FRibbonHost = nullptr;
 
 private:
     std::wstring FAddInName;
@@ -251,7 +294,7 @@ private:
     uint32_t FStartFromScratch = 0;
     uint16_t FStartFromScratch2010 = 0;
     TqvrAddin* FCOMAddInClassInstance = nullptr;
-    TqvrFactory* FCOMAddInClassFactory = nullptr;
+    IqvrAddInClass* FAddInClass = nullptr;
     std::unique_ptr<TRegistry> FRegistry;
     unique_variant FHostApp;
     bool FOfficeLanguageChosen = false;
@@ -259,7 +302,7 @@ private:
     Microsoft::WRL::ComPtr<COMAddIn> FAddInInstance;
     TqvrStartMode FStartMode = smFirstStart;
     TqvrHostStartMode FHostStartMode = hsmUnknown;
-    TExcelApplication* FExcelApp = nullptr;  // owned
+    std::unique_ptr<TExcelApplication> FExcelApp;
     TqvrOfficeColorScheme FOfficeColorScheme = TqvrOfficeColorScheme::Unknown;
     // Stored for the designer only.
     bool FOldCreateOrder = false;

@@ -3,6 +3,7 @@
 #include "com/dispatch.h"
 #include "com/error.h"
 #include "com/log.h"
+#include "com/query.h"
 #include "ribbon/controls.h"
 #include "ribbon/markup.h"
 #include "ribbon/pictures.h"
@@ -132,10 +133,7 @@ public:
             default: break;
         }
         if (!unknown) RaiseArgumentError(what);
-        ComPtr<I> result;
-        ThrowIfFailed(unknown->QueryInterface(__uuidof(I), reinterpret_cast<void**>(result.GetAddressOf())));
-        if (!result) RaiseArgumentError(what);
-        return result;
+        return Query<I>(unknown);
     }
     ComPtr<IRibbonControl> Control(UINT i) const { return Interface<IRibbonControl>(i, L"ribbon control"); }
     std::wstring String(UINT i) const {
@@ -466,11 +464,7 @@ ComPtr<IDispatch> HostCommandBars(const TqvrCOMAddInModule& module) {
         if (host.vt != VT_DISPATCH || !host.pdispVal) return {};
         unique_variant bars = GetPropertyByName(host.pdispVal, L"CommandBars");
         if (bars.vt != VT_DISPATCH || !bars.pdispVal) return {};
-        ComPtr<_CommandBars> commandBars;
-        if (FAILED(bars.pdispVal->QueryInterface(__uuidof(_CommandBars),
-                                                 reinterpret_cast<void**>(commandBars.GetAddressOf()))))
-            return {};
-        return ComPtr<IDispatch>(commandBars.Get());
+        return ComPtr<IDispatch>(TryQuery<_CommandBars>(bars.pdispVal).Get());
     } catch (...) {
         return {};
     }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "module/module.h"
+#include "module/ribbon_host.h"
 #include "ribbon/ribbon.h"
 
 #include <oaidl.h>
@@ -24,15 +25,6 @@ extern const TqvrRibbonCallback kRibbonCallbacks[kRibbonCallbackCount];
 // The dispatch id of a callback name (compared exactly, letter case included, as 8-bit text of
 // at most 255 characters); DISPID_UNKNOWN when it names no callback.
 DISPID RibbonCallbackId(const wchar_t* name);
-
-// The object that carries the callbacks, as the dispatcher sees it.
-struct TqvrRibbonDispatchTarget {
-    TqvrCOMAddInModule* module;  // nullptr while the add-in is not connected
-    IDispatch* self;             // the object, for its type library's own dispatch
-    ITypeInfo* typeInfo;         // that type library's dispatch interface
-    GUID errorIID;               // how failing callbacks publish their error information
-    std::wstring errorSource;
-};
 
 // IDispatch::GetIDsOfNames of the connection object: the type library first, then the callback
 // table for the first name (the others get DISPID_UNKNOWN).

@@ -1,7 +1,7 @@
 #include "ribbon/graphics.h"
 
 #include "com/error.h"
-#include "ribbon/ribbon_types.h"
+#include "module/ribbon_types.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,8 +1,6 @@
 #include "ribbon/markup.h"
 
 #include "ribbon/controls.h"
-#include "server/comserver.h"
-#include "server/factory.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -204,11 +202,8 @@ std::wstring Lower(std::wstring s) {
 }  // namespace
 
 std::wstring AddInProgID(const TqvrCOMAddInModule& module) {
-    if (TqvrFactory* factory = module.COMAddInClassFactory()) return factory->ProgID();
-    if (TComServer* server = TComServer::Instance()) {
-        std::vector<TqvrFactory*> factories = server->Factories();
-        if (!factories.empty()) return factories.front()->ProgID();
-    }
+    if (IqvrAddInClass* addInClass = module.AddInClass()) return addInClass->ProgID();
+    if (IqvrAddInClass* first = FirstServerClass()) return first->ProgID();
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include "com/error.h"
 #include "ribbon/controls.h"
+#include "ribbon/host.h"
 
 #include <algorithm>
 #include <mutex>
@@ -250,6 +251,7 @@ TqvrRibbonTab::TqvrRibbonTab(TComponent* AOwner) : TComponent(AOwner) {
             if (dynamic_cast<TqvrRibbonTab*>(e.object)) ++tabs;
         FCaption = L"qvrRibbonTab" + std::to_wstring(tabs + 1);
     }
+    module->AttachRibbonHost(RibbonHost());
     module->Tabs().push_back(this);
     module->RibbonControls().Add(FID, this);
 }

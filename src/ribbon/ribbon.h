@@ -7,7 +7,7 @@
 #include "com/component.h"
 #include "module/module.h"
 #include "ribbon/graphics.h"
-#include "ribbon/ribbon_types.h"
+#include "module/ribbon_types.h"
 
 #include <memory>
 #include <span>

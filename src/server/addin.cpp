@@ -2,17 +2,15 @@
 
 #include "com/dispatch.h"
 #include "com/error.h"
+#include "com/guards.h"
 #include "com/handles.h"
+#include "com/query.h"
 #include "module/excel_app.h"
-#include "ribbon/dispatch.h"
-#include "ribbon/markup.h"
 #include "server/comserver.h"
 #include "server/factory.h"
 
 #include <wrl/client.h>
 
-#include <algorithm>
-#include <cwctype>
 
 using Microsoft::WRL::ComPtr;
 
@@ -35,14 +33,9 @@ TqvrHostStartMode HostStartModeFromCustom(SAFEARRAY** custom) {
     return static_cast<TqvrHostStartMode>(element.lVal);
 }
 
-std::wstring Upper(std::wstring s) {
-    std::transform(s.begin(), s.end(), s.begin(), towupper);
-    return s;
-}
-
 }  // namespace
 
-TqvrAddin::TqvrAddin(TqvrFactory& factory) : factory_(factory) {
+TqvrAddin::TqvrAddin(TqvrFactory& factory, const IqvrRibbonHost& ribbon) : factory_(factory), ribbon_(ribbon) {
     factory_.ComServer().CountObject();
     FConnectionsCount = 0;
 }
@@ -120,13 +113,13 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetTypeInfo(UINT index, LCID, ITypeInfo** i
                        [&] { return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), info); });
 }
 
-// The ribbon callbacks named in the markup come through these two (ribbon/dispatch.h).
+// The ribbon callbacks named in the markup come through these two (the ribbon host).
 HRESULT STDMETHODCALLTYPE TqvrAddin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (!names || !ids) return E_POINTER;
     ComPtr<ITypeInfo> info;
     HRESULT hr = GetTypeInfo(0, 0, &info);
     if (FAILED(hr)) return hr;
-    return RibbonGetIDsOfNames(info.Get(), names, count, ids);
+    return ribbon_.GetIDsOfNames(info.Get(), names, count, ids);
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
@@ -136,7 +129,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags,
     if (FAILED(hr)) return hr;
     const TqvrRibbonDispatchTarget target{FAddInModule.get(), static_cast<IDTExtensibility2*>(this), info.Get(),
                                           factory_.ErrorIID(), factory_.ProgID()};
-    return RibbonInvoke(target, id, flags, params, result, excep, argErr);
+    return ribbon_.Invoke(target, id, flags, params, result, excep, argErr);
 }
 
 // ---- IDTExtensibility2 ----
@@ -148,18 +141,14 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnConnection(IDispatch* Application, LONG C
     return Boundary(L"OnConnection", [&] {
         if (FAddInModule) return S_OK;
         FAddInModule = factory_.ModuleClass()(nullptr);
-        FAddInModule->SetHostApp(Application);
-        FAddInModule->SetConnection(this, &factory_);
-        FAddInModule->SetHostStartMode(HostStartModeFromCustom(custom));
+        FAddInModule->Connect({Application, this, &factory_, &ribbon_, HostStartModeFromCustom(custom)});
 
         // Loaded while the host runs: the host will not call OnStartupComplete.
         if (ConnectMode != office::ext_cm_Startup) DoStartupComplete(custom);
 
         if (AddInInst) {
-            ComPtr<COMAddIn> instance;
-            if (SUCCEEDED(AddInInst->QueryInterface(__uuidof(COMAddIn), reinterpret_cast<void**>(instance.GetAddressOf()))) &&
-                instance) {
-                FAddInModule->SetAddInInstance(instance.Get());
+            if (ComPtr<COMAddIn> instance = TryQuery<COMAddIn>(AddInInst)) {
+                FAddInModule->ConnectAddInInstance(instance.Get());
                 // The host's add-in collection then hands this object to whoever asks for it.
                 ThrowIfFailed(instance->put_Object(static_cast<IDTExtensibility2*>(this)));
             }
@@ -177,73 +166,9 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnStartupComplete(SAFEARRAY** custom) {
 
 void TqvrAddin::DoStartupComplete(SAFEARRAY**) {
     if (FConnectionsCount > 1 || !FAddInModule) return;
-    TqvrCOMAddInModule& m = *FAddInModule;
-    if (++m.StartupCompleteCounter() > 1) return;
-    if (m.ExcelApp()) return;
-
-    m.BindHost();
-
-    // The add-in's own key stays open for the add-in until the last disconnection; the start mode
-    // is read through it before any handler of the add-in runs.
-    m.Registry().SetRootKey(HKEY_CURRENT_USER);
-    const bool keyOpen = m.Registry().OpenKey(m.RegistryKey(), true);
-
-    const bool rewriteStartMode = keyOpen && ReadStartMode();
-    m.ReadOfficeColorSchemeAtStartup();
-
-    // The host's command bars, for legacy command bars; any failure leaves them unset.
-    try {
-        const VARIANT& host = m.HostApp();
-        if (host.vt == VT_DISPATCH && host.pdispVal) {
-            unique_variant bars = GetPropertyByName(host.pdispVal, L"CommandBars");
-            ComPtr<_CommandBars> commandBars;
-            if (bars.vt == VT_DISPATCH && bars.pdispVal &&
-                SUCCEEDED(bars.pdispVal->QueryInterface(__uuidof(_CommandBars),
-                                                        reinterpret_cast<void**>(commandBars.GetAddressOf()))))
-                m.SetCommandBars(commandBars.Get());
-        }
-    } catch (...) {
-    }
-
-    m.Fire(m.OnAddInInitialize, &m);
-    // Legacy command bars and custom task panes: this framework build defines none.
-    m.Fire(m.OnAddInStartupComplete, &m);
-
-    // A key of its own: the add-in's handlers above may have moved the module's accessor.
-    if (m.StartMode() == smFirstStart || rewriteStartMode) {
-        TRegistry reg(HKEY_CURRENT_USER);
-        if (reg.OpenKey(m.RegistryKey(), true)) reg.WriteString(L"QVRStartMode", L"NORMAL");
-    }
-
+    if (!FAddInModule->StartupComplete()) return;
     InstallHostEventRelays();
     CreateWindowsAndHooks();
-}
-
-bool TqvrAddin::ReadStartMode() {
-    TqvrCOMAddInModule& m = *FAddInModule;
-    const TRegistry& reg = m.Registry();
-    if (!reg.ValueExists(L"QVRStartMode")) {
-        m.SetStartMode(smFirstStart);
-        return false;
-    }
-    // A value that is not text (a number written by a script or an administrative template) names
-    // no start mode. It is taken like unrecognised text, and replaced with the text a start
-    // writes, so that it does not stop every start that follows.
-    const DWORD type = reg.ValueType(L"QVRStartMode");
-    if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        m.SetStartMode(smUnrecognized);
-        return true;
-    }
-    std::wstring mode = Upper(reg.ReadString(L"QVRStartMode"));
-    if (mode == L"UNINSTALL")
-        m.SetStartMode(smUninstall);
-    else if (mode == L"NORMAL")
-        m.SetStartMode(smNormal);
-    else if (mode == L"FIRSTSTART")
-        m.SetStartMode(smFirstStart);
-    else
-        m.SetStartMode(smUnrecognized);
-    return false;
 }
 
 void TqvrAddin::InstallHostEventRelays() {
@@ -279,15 +204,7 @@ void TqvrAddin::ExcelWindowActivate(TObject* Sender, ExcelWorkbook* Wb, ExcelWin
     FAddInModule->Fire(FOnExcelWindowActivate, Sender, Wb, Wn);
 }
 
-void TqvrAddin::CreateWindowsAndHooks() {
-    TqvrCOMAddInModule& m = *FAddInModule;
-    // The shortcut window and the keyboard hook, only when the add-in asked for key presses.
-    if (m.HandleShortcuts()) m.ResetShortcutHandling(true);
-    m.CreateHiddenWindows();
-    // Office 2016 on Windows 10 redraws its ribbon per monitor DPI and needs the add-in's pictures
-    // again after a DPI change.
-    if (m.HostMajorVersion() >= 16 && WindowsMajorVersion() >= 10) InstallRibbonInvalidationHook();
-}
+void TqvrAddin::CreateWindowsAndHooks() { FAddInModule->CreateWindowsAndHooks(); }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::OnBeginShutdown(SAFEARRAY** custom) {
     return Boundary(L"OnBeginShutdown", [&] {
@@ -298,36 +215,22 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnBeginShutdown(SAFEARRAY** custom) {
 
 void TqvrAddin::DoBeginShutdown(SAFEARRAY**) {
     if (!FAddInModule || FConnectionsCount > 1) return;
-    if (!FDoNotRaiseShutdownEvents) FAddInModule->Fire(FAddInModule->OnAddInBeginShutdown, FAddInModule.get());
+    if (!FDoNotRaiseShutdownEvents) FAddInModule->BeginShutdown();
 }
 
-HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY** custom) {
+HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY**) {
     --FConnectionsCount;
     return Boundary(L"OnDisconnection", [&] {
         if (!FAddInModule || FConnectionsCount > 0) return S_OK;
         // The module goes whatever happens below; a failure is reported after the clean-up.
-        struct CleanUp {
-            TqvrAddin& self;
-            ~CleanUp() {
-                self.FAddInModule->Registry().CloseKey();
-                // The saved handlers belong to the module's add-in code: they go with it.
-                self.FOnWorkbookActivate = nullptr;
-                self.FOnSheetActivate = nullptr;
-                self.FOnExcelWindowActivate = nullptr;
-                self.FAddInModule.reset();
-            }
-        } cleanUp{*this};
-
-        TqvrCOMAddInModule& m = *FAddInModule;
-        if (RemoveMode != office::ext_dm_HostShutdown) {
-            DoBeginShutdown(custom);
-            // Legacy command-bar state kept under the add-in key.
-            TRegistry reg(HKEY_CURRENT_USER);
-            std::wstring key = m.RegistryKey();
-            for (const wchar_t* sub : {L"\\CommandBars", L"\\Controls"})
-                if (reg.KeyExists(key + sub)) reg.DeleteKeyTree(key + sub);
-        }
-        if (!FDoNotRaiseShutdownEvents) m.Fire(m.OnAddInFinalize, &m);
+        const ScopeExit cleanUp([this]() noexcept {
+            // The saved handlers belong to the module's add-in code: they go with it.
+            FOnWorkbookActivate = nullptr;
+            FOnSheetActivate = nullptr;
+            FOnExcelWindowActivate = nullptr;
+            FAddInModule.reset();
+        });
+        FAddInModule->Disconnect(RemoveMode, !FDoNotRaiseShutdownEvents);
         return S_OK;
     });
 }
@@ -342,8 +245,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml)
     return Boundary(L"GetCustomUI", [&] {
         if (!FAddInModule) throw EqvrError(L"The add-in is not connected: there is no ribbon to describe.");
         const std::wstring ribbonId = RibbonID ? std::wstring(RibbonID, SysStringLen(RibbonID)) : std::wstring();
-        std::wstring xml;
-        qvr::GetCustomUI(*FAddInModule, ribbonId, xml);
+        const std::wstring xml = ribbon_.CustomUI(*FAddInModule, ribbonId);
         *RibbonXml = SysAllocStringLen(xml.data(), static_cast<UINT>(xml.size()));
         if (!*RibbonXml) ThrowIfFailed(E_OUTOFMEMORY);
         return S_OK;
@@ -354,7 +256,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetCustomUI(BSTR RibbonID, BSTR* RibbonXml)
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::CTPFactoryAvailable(ICTPFactory* CTPFactoryInst) {
     return Boundary(L"CTPFactoryAvailable", [&] {
-        if (FAddInModule) FAddInModule->SetCTPFactory(CTPFactoryInst);
+        if (FAddInModule) FAddInModule->CTPFactoryAvailable(CTPFactoryInst);
         // Task pane instances would be created here once start-up has run; none are defined.
         return S_OK;
     });
@@ -370,8 +272,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetClassInfo(ITypeInfo** info) {
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::InterfaceSupportsErrorInfo(REFIID riid) {
-    ComPtr<IUnknown> probe;
-    return SUCCEEDED(QueryInterface(riid, reinterpret_cast<void**>(probe.GetAddressOf()))) ? S_OK : S_FALSE;
+    return TryQuery<IUnknown>(Identity(), riid) ? S_OK : S_FALSE;
 }
 
 // ---- IExtensionEvent ----
@@ -379,10 +280,8 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::InterfaceSupportsErrorInfo(REFIID riid) {
 HRESULT STDMETHODCALLTYPE TqvrAddin::ExtensionEvent(const wchar_t* key, int i1, int i2, int i3, const wchar_t* s1,
                                                     const wchar_t* s2, const wchar_t* s3) {
     return Boundary(L"ExtensionEvent", [&] {
-        if (FAddInModule && FAddInModule->OnCallBack()) {
-            auto text = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
-            FAddInModule->OnCallBack()(text(key), i1, i2, i3, text(s1), text(s2), text(s3));
-        }
+        auto text = [](const wchar_t* s) { return std::wstring(s ? s : L""); };
+        if (FAddInModule) FAddInModule->ExtensionEvent(text(key), i1, i2, i3, text(s1), text(s2), text(s3));
         return S_OK;
     });
 }

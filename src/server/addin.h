@@ -5,6 +5,7 @@
 #include "com/office.h"
 #include "module/excel_app.h"
 #include "module/module.h"
+#include "module/ribbon_host.h"
 
 #include <oaidl.h>
 #include <ocidl.h>
@@ -33,7 +34,8 @@ class TqvrAddin : public IDTExtensibility2,
                   public ISupportErrorInfo,
                   public IExtensionEvent {
 public:
-    explicit TqvrAddin(TqvrFactory& factory);
+    // `ribbon` answers the ribbon's markup and callbacks (the add-in wires its ribbon layer in).
+    TqvrAddin(TqvrFactory& factory, const IqvrRibbonHost& ribbon);
     TqvrAddin(const TqvrAddin&) = delete;
     TqvrAddin& operator=(const TqvrAddin&) = delete;
     virtual ~TqvrAddin();
@@ -93,9 +95,6 @@ protected:
 
     void DoStartupComplete(SAFEARRAY** custom);
     void DoBeginShutdown(SAFEARRAY** custom);
-    // The start mode from "QVRStartMode"; true when the stored value is of a type that must be
-    // replaced after start-up.
-    bool ReadStartMode();
 
     // The Excel event relays (start-up step 14).
     void ExcelWorkbookActivate(TObject* Sender, ExcelWorkbook* Wb);
@@ -114,7 +113,8 @@ private:
     IUnknown* Identity() { return static_cast<IDTExtensibility2*>(this); }
 
     TqvrFactory& factory_;
-    std::atomic<LONG> refCount_{0};
+    const IqvrRibbonHost& ribbon_;
+    std::atomic<LONG> refCount_{1};  // the creator's reference
 };
 
 }  // namespace qvr

@@ -27,15 +27,22 @@ std::wstring GetModulePath(HMODULE module) {
 TComServer* TComServer::Instance() noexcept { return g_server; }
 
 TComServer& TComServer::Create(HMODULE module) {
-    if (!g_server) g_server = new TComServer(module);
+    if (!g_server) {
+        g_server = new TComServer(module);
+        SetServerModule(module);
+    }
     return *g_server;
 }
 
-void TComServer::Destroy() noexcept { delete std::exchange(g_server, nullptr); }
+void TComServer::Destroy() noexcept {
+    SetServerModule(nullptr);
+    delete std::exchange(g_server, nullptr);
+}
 
 void TComServer::Abandon() noexcept {
     TComServer* server = std::exchange(g_server, nullptr);
     if (!server) return;
+    SetServerModule(nullptr);
     for (TqvrFactory* factory : server->Factories()) factory->AbandonTypeInfo();
     server->typeLib_.Detach();
     delete server;
@@ -45,11 +52,14 @@ TComServer::TComServer(HMODULE module) : module_(module), fileName_(GetModulePat
 
 TComServer::~TComServer() {
     ExclusiveLock lock(factoriesLock_);
+    SetFirstServerClass(nullptr);
     factories_.clear();
 }
 
 void TComServer::AddFactory(std::unique_ptr<TqvrFactory> factory) {
     ExclusiveLock lock(factoriesLock_);
+    // The first factory names the modules that no class connected.
+    if (factories_.empty()) SetFirstServerClass(factory.get());
     factories_.push_back(std::move(factory));
 }
 

@@ -2,6 +2,7 @@
 // DllCanUnloadNow, keeps the list of class factories and the DLL's own type library.
 #pragma once
 
+#include "com/dll.h"
 #include "com/locks.h"
 
 #include <windows.h>
@@ -35,10 +36,11 @@ public:
     const std::wstring& ModuleFileName() const { return fileName_; }
     bool IsInprocServer() const { return true; }
 
-    LONG ObjectCount() const { return objectCount_.load(); }
+    // Live objects are counted for the whole DLL (com/dll.h), by every layer that makes one.
+    LONG ObjectCount() const { return DllObjectCount(); }
     LONG FactoryCount() const { return factoryCount_.load(); }
-    LONG CountObject() { return ++objectCount_; }
-    LONG UncountObject() { return --objectCount_; }
+    LONG CountObject() { return DllAddRef(); }
+    LONG UncountObject() { return DllRelease(); }
     LONG CountFactory() { return ++factoryCount_; }
     LONG UncountFactory() { return --factoryCount_; }
 
@@ -53,12 +55,11 @@ public:
     // The library's name (the first part of every ProgID).
     std::wstring ServerName();
 
-    HRESULT CanUnloadNow() const { return objectCount_ == 0 && factoryCount_ == 0 ? S_OK : S_FALSE; }
+    HRESULT CanUnloadNow() const { return DllObjectCount() == 0 && factoryCount_ == 0 ? S_OK : S_FALSE; }
 
 private:
     HMODULE module_;
     std::wstring fileName_;
-    std::atomic<LONG> objectCount_{0};
     std::atomic<LONG> factoryCount_{0};
     mutable SrwLock factoriesLock_;
     std::vector<std::unique_ptr<TqvrFactory>> factories_;

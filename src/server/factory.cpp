@@ -2,6 +2,7 @@
 
 #include "com/dialogs.h"
 #include "com/error.h"
+#include "com/guards.h"
 #include "com/handles.h"
 #include "server/addin.h"
 #include "server/comserver.h"
@@ -33,25 +34,22 @@ TqvrFactory::TqvrFactory(TComServer& server, TComObjectCreator objectClass, REFC
     className_ = name.str();
     description_ = doc.str();
 
-    TYPEATTR* attr = nullptr;
     bool found = false;
-    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+    if (const TypeAttr attr(info.Get()); attr) {
         for (UINT i = 0; i < attr->cImplTypes && !found; ++i) {
             INT flags = 0;
             HREFTYPE ref = 0;
             Microsoft::WRL::ComPtr<ITypeInfo> impl;
-            TYPEATTR* implAttr = nullptr;
-            if (SUCCEEDED(info->GetImplTypeFlags(i, &flags)) && (flags & IMPLTYPEFLAG_FDEFAULT) &&
-                !(flags & IMPLTYPEFLAG_FSOURCE) && SUCCEEDED(info->GetRefTypeOfImplType(i, &ref)) &&
-                SUCCEEDED(info->GetRefTypeInfo(ref, &impl)) && SUCCEEDED(impl->GetTypeAttr(&implAttr))) {
-                if (implAttr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE)) {
-                    errorIID_ = implAttr->guid;
-                    found = true;
-                }
-                impl->ReleaseTypeAttr(implAttr);
+            if (FAILED(info->GetImplTypeFlags(i, &flags)) || !(flags & IMPLTYPEFLAG_FDEFAULT) ||
+                (flags & IMPLTYPEFLAG_FSOURCE) || FAILED(info->GetRefTypeOfImplType(i, &ref)) ||
+                FAILED(info->GetRefTypeInfo(ref, &impl)))
+                continue;
+            const TypeAttr implAttr(impl.Get());
+            if (implAttr && (implAttr->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FDISPATCHABLE))) {
+                errorIID_ = implAttr->guid;
+                found = true;
             }
         }
-        info->ReleaseTypeAttr(attr);
     }
     if (!found) throw EqvrError(FormatText(L"Dispatch interface missing from class %s", {className_}));
     classInfo_ = info;
@@ -95,24 +93,34 @@ HRESULT STDMETHODCALLTYPE TqvrFactory::CreateInstance(IUnknown* outer, REFIID ri
     *ppv = nullptr;
     if (outer && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
     TqvrAddin* object = nullptr;
-    try {
-        object = CreateComObject(outer);
-    } catch (...) {
-        EqvrError e = CurrentError();
-        std::wstring text = e.Message();
-        if (!text.empty() && text.back() > L'.') text += L'.';
-        LogErrorShown(L"class factory", text);
-        ShowMessageDialog(text, L"ZUR Error", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
-        return E_UNEXPECTED;
-    }
+    // The one boundary where the user is told: whoever asked for the object (Office) shows
+    // nothing of its own, so the message goes to a dialog, and the answer is E_UNEXPECTED
+    // whatever the error.
+    const HRESULT created = ComBoundary(
+        [&] {
+            object = CreateComObject(outer);
+            return S_OK;
+        },
+        [](const EqvrError& e) {
+            std::wstring text = e.Message();
+            if (!text.empty() && text.back() > L'.') text += L'.';
+            LogErrorShown(L"class factory", text);
+            ShowMessageDialog(text, L"ZUR Error", MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
+            return E_UNEXPECTED;
+        });
+    if (FAILED(created)) return created;
+    // new, QueryInterface, Release: an object whose query failed goes with the creation's own
+    // reference, one that answered lives on in the caller's.
     HRESULT hr = object->QueryInterface(riid, ppv);
-    // Nothing holds an object whose first query failed.
-    if (object->RefCount() == 0) delete object;
+    object->Release();
     return hr;
 }
 
 TqvrAddin* TqvrFactory::CreateComObject(IUnknown*) {
-    if (FAddInInstance) return FAddInInstance;
+    if (FAddInInstance) {
+        FAddInInstance->AddRef();
+        return FAddInInstance;
+    }
     FAddInInstance = objectClass_(*this);
     return FAddInInstance;
 }

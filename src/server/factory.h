@@ -2,6 +2,7 @@
 // knows the add-in's module class.
 #pragma once
 
+#include "module/addin_class.h"
 #include "module/module.h"
 #include "module/types.h"
 
@@ -15,7 +16,7 @@ namespace qvr {
 class TComServer;
 class TqvrAddin;
 
-class TqvrFactory : public IClassFactory {
+class TqvrFactory : public IClassFactory, public IqvrAddInClass {
 public:
     // Creates the connection object class (e.g. TcoVORTELIXExcel) for this factory.
     using TComObjectCreator = TqvrAddin* (*)(TqvrFactory& factory);
@@ -38,19 +39,21 @@ public:
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
-    // The one connection object of the process while it lives, else a new one.
+    // The one connection object of the process while it lives, else a new one; either comes
+    // with a reference of its own for the caller.
     virtual TqvrAddin* CreateComObject(IUnknown* controller);
     // Registration and unregistration of the class and its Office add-in keys.
     virtual void UpdateRegistry(bool reg);
     // The add-in key path of a host, absolute from the hive root.
-    std::wstring GetRegKey(TqvrOfficeHostApp index) const;
+    std::wstring GetRegKey(TqvrOfficeHostApp index) const override;
 
     const std::wstring& FilePath() const { return FAddInPath; }
     TComServer& ComServer() const { return server_; }
     const GUID& ClassID() const { return clsid_; }
     const std::wstring& ClassName() const { return className_; }
     const std::wstring& Description() const { return description_; }
-    std::wstring ProgID() const;
+    std::wstring ProgID() const override;
+    TqvrFactory* Factory() noexcept override { return this; }
     const GUID& ErrorIID() const { return errorIID_; }
     ITypeInfo* ClassInfo() const { return classInfo_.Get(); }
     TqvrModuleClass ModuleClass() const { return FModuleClass; }

@@ -2,6 +2,7 @@
 
 #include "com/dialogs.h"
 #include "com/error.h"
+#include "com/guards.h"
 #include "com/handles.h"
 #include "com/registry.h"
 #include "com/texts.h"
@@ -52,35 +53,6 @@ std::wstring ConvertedPath(const std::wstring& path, Convert convert) {
 std::wstring LongPath(const std::wstring& path) { return ConvertedPath(path, GetLongPathNameW); }
 std::wstring ShortPath(const std::wstring& path) { return ConvertedPath(path, GetShortPathNameW); }
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/:") + 1); }
-
-// The type library's attributes, released with the guard.
-class LibAttr {
-public:
-    explicit LibAttr(ITypeLib* lib) : lib_(lib) { ThrowIfFailed(lib_->GetLibAttr(&attr_)); }
-    ~LibAttr() { lib_->ReleaseTLibAttr(attr_); }
-    LibAttr(const LibAttr&) = delete;
-    LibAttr& operator=(const LibAttr&) = delete;
-    const TLIBATTR* operator->() const { return attr_; }
-
-private:
-    ITypeLib* lib_;
-    TLIBATTR* attr_ = nullptr;
-};
-
-// COM is usable on the calling thread while the guard lives (the caller may not have initialised
-// it); an apartment that was already there is left as it is.
-class ComApartment {
-public:
-    ComApartment() : initialised_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComApartment() {
-        if (initialised_) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-
-private:
-    bool initialised_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Per-user switch
@@ -530,6 +502,7 @@ void Registration::RegisterAddInKeys() {
                 (*it)();
             } catch (...) {
                 // Take back what can be taken back; the failure that started this is reported.
+                RecordDroppedError(L"registration");
             }
         }
         throw error;

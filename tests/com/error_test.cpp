@@ -1,12 +1,14 @@
 // Errors at a COM boundary: which HRESULT each kind of error becomes, and the error
 // information published with it.
 #include "com/error.h"
+#include "com/handles.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
 #include <functional>
 #include <stdexcept>
+#include <type_traits>
 
 namespace {
 
@@ -70,6 +72,66 @@ TEST(ThrowIfFailed, CarriesTheCodeAsAnOleError) {
         EXPECT_FALSE(e.Message().empty());
     }
     EXPECT_NO_THROW(qvr::ThrowIfFailed(S_FALSE));
+}
+
+TEST(EqvrError, FrameworkNumbersKeepTheirNumberInTheirResultButOfficeSeesUnexpected) {
+    for (int32_t number : {qvr::kErrEmptyProperty, qvr::kErrLegacyUnregister, qvr::kErrRegistrationCancelled,
+                           qvr::kErrWrongParent, qvr::kErrWrongOwner, qvr::kErrSecondLauncher,
+                           qvr::kErrCollectionLimit}) {
+        for (qvr::ErrorKind kind : {qvr::ErrorKind::Ole, qvr::ErrorKind::Other}) {
+            const qvr::EqvrError error(L"framework", number, kind);
+            EXPECT_EQ(number, error.Code());
+            const HRESULT result = error.Result();
+            EXPECT_TRUE(FAILED(result)) << number;
+            EXPECT_EQ(FACILITY_ITF, HRESULT_FACILITY(result)) << number;
+            EXPECT_EQ(number, qvr::FrameworkErrorNumber(result)) << number;
+            EXPECT_EQ(E_UNEXPECTED, qvr::PublishError(error, kIid, L"x")) << number;
+        }
+    }
+    // Other failures are what they are; no other HRESULT reads as a framework number.
+    EXPECT_EQ(E_ACCESSDENIED, qvr::EqvrError(L"denied", E_ACCESSDENIED, qvr::ErrorKind::Ole).Result());
+    EXPECT_EQ(E_UNEXPECTED, qvr::EqvrError(L"plain").Result());
+    EXPECT_EQ(E_UNEXPECTED, qvr::EqvrError(L"a number of its own", 42, qvr::ErrorKind::Ole).Result());
+    EXPECT_EQ(static_cast<HRESULT>(0xA0004004), qvr::EqvrError(L"abort", 0, qvr::ErrorKind::Abort).Result());
+    for (HRESULT other : {E_UNEXPECTED, E_ACCESSDENIED, static_cast<HRESULT>(0x80040200), S_OK,
+                          static_cast<HRESULT>(0x0004797D)})
+        EXPECT_EQ(0, qvr::FrameworkErrorNumber(other)) << std::hex << other;
+}
+
+TEST(ComBoundary, AnErrorHandlerAnswersAndOneThatFailsGivesUnexpected) {
+    std::wstring seen;
+    EXPECT_EQ(E_ABORT, qvr::ComBoundary([]() -> HRESULT { throw qvr::EqvrError(L"first"); },
+                                        [&](const qvr::EqvrError& e) {
+                                            seen = e.Message();
+                                            return E_ABORT;
+                                        }));
+    EXPECT_EQ(L"first", seen);
+    EXPECT_EQ(E_UNEXPECTED, qvr::ComBoundary([]() -> HRESULT { throw qvr::EqvrError(L"first"); },
+                                             [](const qvr::EqvrError&) -> HRESULT { throw 7; }));
+    EXPECT_EQ(S_FALSE, qvr::ComBoundary([] { return S_FALSE; }, [](const qvr::EqvrError&) { return E_FAIL; }));
+}
+
+TEST(UniqueVariant, CopiesOnlyWhenAskedAndTheCopyIsItsOwn) {
+    static_assert(!std::is_copy_constructible_v<qvr::unique_variant>);
+    static_assert(!std::is_copy_assignable_v<qvr::unique_variant>);
+    static_assert(std::is_nothrow_move_constructible_v<qvr::unique_variant>);
+    qvr::unique_variant text = qvr::unique_variant::FromString(L"Bestelling");
+    qvr::unique_variant copy = text.Copy();
+    ASSERT_EQ(VT_BSTR, copy.vt);
+    EXPECT_NE(text.bstrVal, copy.bstrVal) << "the text is copied, not shared";
+    text.reset();
+    EXPECT_STREQ(L"Bestelling", copy.bstrVal);
+    // A VARIANT that VariantCopy refuses (a type it does not know) raises its failure.
+    qvr::unique_variant odd;
+    odd.vt = 0x7FFF;
+    try {
+        (void)odd.Copy();
+        ADD_FAILURE() << "copying an unknown type succeeded";
+    } catch (const qvr::EqvrError& e) {
+        EXPECT_EQ(qvr::ErrorKind::Ole, e.Kind());
+        EXPECT_TRUE(FAILED(e.Code()));
+    }
+    odd.vt = VT_EMPTY;
 }
 
 }  // namespace

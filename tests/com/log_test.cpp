@@ -1,5 +1,6 @@
 // The administrator's record: the level by policy, the trace file's lines and rotation, the
 // events and their texts in the DLL's message table, and that logging never gets in the way.
+#include "com/error.h"
 #include "com/log.h"
 
 #include "support/test_support.h"
@@ -157,6 +158,31 @@ TEST_F(Log, EachLevelWritesItsRecordsAndNoMore) {
         qvr::LogVerbose(L"ribbon", L"GetCustomUI");
         EXPECT_EQ(c.traceLines, Lines(Trace()).size()) << "level " << c.level;
         EXPECT_EQ(c.events, events_.size()) << "level " << c.level;
+    }
+}
+
+TEST_F(Log, AnErrorDroppedWhereNothingMayEscapeGoesToTheTraceOnly) {
+    struct Case {
+        DWORD level;
+        size_t traceLines;
+    };
+    for (const Case& c : {Case{0, 0}, Case{1, 1}, Case{3, 1}}) {
+        RemoveTree(folder_);
+        events_.clear();
+        SetLevel(HKEY_CURRENT_USER, c.level);
+        try {
+            throw qvr::EqvrError(L"The SupportedApps property cannot be empty.", qvr::kErrEmptyProperty,
+                                 qvr::ErrorKind::Ole);
+        } catch (...) {
+            qvr::RecordDroppedError(L"keyboard hook");
+        }
+        const std::vector<std::string> lines = Lines(Trace());
+        ASSERT_EQ(c.traceLines, lines.size()) << "level " << c.level;
+        EXPECT_TRUE(events_.empty()) << "level " << c.level;
+        if (lines.empty()) continue;
+        EXPECT_NE(std::string::npos, lines[0].find(" ERROR keyboard hook dropped 0x8004797D: "
+                                                   "The SupportedApps property cannot be empty."))
+            << lines[0];
     }
 }
 

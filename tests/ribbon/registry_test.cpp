@@ -4,7 +4,7 @@
 // the module after its tree changed.
 #include "ribbon_support.h"
 
-#include "ribbon/ribbon_types.h"
+#include "module/ribbon_types.h"
 
 #include <gtest/gtest.h>
 

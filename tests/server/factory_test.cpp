@@ -1,9 +1,11 @@
 // The class factory's creation errors, in-process. How it hands out objects, refuses
 // aggregation and holds the server is tested through the built DLL (dll_tests).
 #include "server/addin.h"
+#include "support/recording_module.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <wrl/client.h>
 
 namespace {
 
@@ -36,6 +38,28 @@ TEST(Factory, CreationErrorsAreShownAsZurErrorAndReturnUnexpected) {
         EXPECT_EQ(static_cast<UINT>(MB_ICONSTOP), dialogs.dialogs[0].style & MB_ICONMASK);
         EXPECT_TRUE(dialogs.dialogs[0].style & MB_SETFOREGROUND);
     }
+    EXPECT_EQ(S_OK, qvr::TComServer::Instance()->CanUnloadNow());
+}
+
+TEST(Factory, AnObjectWhoseFirstQueryFailsGoesAndALiveOneIsHandedOutAgain) {
+    qvr::TqvrFactory& factory = qvrtest::Factory();
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, factory.CreateInstance(nullptr, IID_IStream, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(nullptr, factory.FAddInInstance) << "the object went with its creation's reference";
+    EXPECT_EQ(S_OK, qvr::TComServer::Instance()->CanUnloadNow());
+
+    Microsoft::WRL::ComPtr<IUnknown> first, second;
+    ASSERT_EQ(S_OK, factory.CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(first.GetAddressOf())));
+    ASSERT_EQ(S_OK, factory.CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(second.GetAddressOf())));
+    EXPECT_EQ(first.Get(), second.Get()) << "one connection object per process";
+    EXPECT_EQ(2, qvrtest::AsAddin(first.Get())->RefCount()) << "one reference per caller";
+    EXPECT_EQ(E_NOINTERFACE, factory.CreateInstance(nullptr, IID_IStream, &out));
+    EXPECT_EQ(2, qvrtest::AsAddin(first.Get())->RefCount()) << "a failed query gives back the reference it took";
+    EXPECT_NE(nullptr, factory.FAddInInstance) << "a failed query does not take the live object's reference";
+    first.Reset();
+    second.Reset();
+    EXPECT_EQ(nullptr, factory.FAddInInstance);
     EXPECT_EQ(S_OK, qvr::TComServer::Instance()->CanUnloadNow());
 }
 

@@ -1,4 +1,4 @@
-#include "ribbon/ribbon_types.h"
+#include "module/ribbon_types.h"
 
 #include "com/error.h"
 
