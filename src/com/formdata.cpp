@@ -39,6 +39,21 @@ FormValue FormValue::Binary(std::vector<uint8_t> data) {
 }
 
 namespace {
+
+// Decimal text of an integer. Not std::to_wstring: it formats through the C library's printf,
+// some 26 KB of the DLL for a few numbers.
+std::wstring Decimal(int64_t value) {
+    wchar_t digits[24];
+    wchar_t* p = digits + 24;
+    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    do {
+        *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude);
+    if (value < 0) *--p = L'-';
+    return std::wstring(p, digits + 24);
+}
+
 [[noreturn]] void InvalidValue() { throw EqvrError(L"Invalid property value"); }
 }  // namespace
 
@@ -120,7 +135,7 @@ private:
         int line = 1;
         for (size_t i = 0; i < pos_ && i < s_.size(); ++i)
             if (s_[i] == L'\n') ++line;
-        throw EqvrError(FormatText(L"Error reading stored configuration, line %d: %s", {std::to_wstring(line), what}));
+        throw EqvrError(FormatText(L"Error reading stored configuration, line %d: %s", {Decimal(line), what}));
     }
 
     wchar_t Peek() const { return pos_ < s_.size() ? s_[pos_] : L'\0'; }
@@ -330,7 +345,7 @@ std::wstring Quote(const std::wstring& text) {
         } else {
             if (inQuote) out += L'\'';
             inQuote = false;
-            out += L'#' + std::to_wstring(static_cast<unsigned>(c));
+            out += L'#' + Decimal(static_cast<unsigned>(c));
         }
     }
     if (inQuote) out += L'\'';
@@ -352,7 +367,7 @@ void WriteValue(std::wstring& out, const FormValue& v, int depth) {
     static const wchar_t hex[] = L"0123456789ABCDEF";
     switch (v.kind) {
         case FormValue::Kind::String: out += Quote(v.text); break;
-        case FormValue::Kind::Integer: out += std::to_wstring(v.integer); break;
+        case FormValue::Kind::Integer: out += Decimal(v.integer); break;
         case FormValue::Kind::Ident: out += v.text; break;
         case FormValue::Kind::Set:
             out += L'[';
@@ -377,7 +392,7 @@ void WriteValue(std::wstring& out, const FormValue& v, int depth) {
                 out += L"\r\n";
                 Indent(out, depth + 1);
                 out += L"item";
-                if (item.index) out += L" [" + std::to_wstring(*item.index) + L"]";
+                if (item.index) out += L" [" + Decimal(*item.index) + L"]";
                 out += L"\r\n";
                 WriteProperties(out, item.properties, depth + 2);
                 Indent(out, depth + 1);
