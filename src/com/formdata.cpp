@@ -1,6 +1,7 @@
 #include "com/formdata.h"
 
 #include "com/error.h"
+#include "com/numbers.h"
 
 #include <cwctype>
 #include <utility>
@@ -39,20 +40,6 @@ FormValue FormValue::Binary(std::vector<uint8_t> data) {
 }
 
 namespace {
-
-// Decimal text of an integer. Not std::to_wstring: it formats through the C library's printf,
-// some 26 KB of the DLL for a few numbers.
-std::wstring Decimal(int64_t value) {
-    wchar_t digits[24];
-    wchar_t* p = digits + 24;
-    uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    do {
-        *--p = static_cast<wchar_t>(L'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude);
-    if (value < 0) *--p = L'-';
-    return std::wstring(p, digits + 24);
-}
 
 [[noreturn]] void InvalidValue() { throw EqvrError(L"Invalid property value"); }
 }  // namespace
@@ -135,7 +122,7 @@ private:
         int line = 1;
         for (size_t i = 0; i < pos_ && i < s_.size(); ++i)
             if (s_[i] == L'\n') ++line;
-        throw EqvrError(FormatText(L"Error reading stored configuration, line %d: %s", {Decimal(line), what}));
+        throw EqvrError(FormatText(L"Error reading stored configuration, line %d: %s", {DecimalText(line), what}));
     }
 
     wchar_t Peek() const { return pos_ < s_.size() ? s_[pos_] : L'\0'; }
@@ -345,7 +332,7 @@ std::wstring Quote(const std::wstring& text) {
         } else {
             if (inQuote) out += L'\'';
             inQuote = false;
-            out += L'#' + Decimal(static_cast<unsigned>(c));
+            out += L'#' + DecimalText(static_cast<unsigned>(c));
         }
     }
     if (inQuote) out += L'\'';
@@ -367,7 +354,7 @@ void WriteValue(std::wstring& out, const FormValue& v, int depth) {
     static const wchar_t hex[] = L"0123456789ABCDEF";
     switch (v.kind) {
         case FormValue::Kind::String: out += Quote(v.text); break;
-        case FormValue::Kind::Integer: out += Decimal(v.integer); break;
+        case FormValue::Kind::Integer: out += DecimalText(v.integer); break;
         case FormValue::Kind::Ident: out += v.text; break;
         case FormValue::Kind::Set:
             out += L'[';
@@ -392,7 +379,7 @@ void WriteValue(std::wstring& out, const FormValue& v, int depth) {
                 out += L"\r\n";
                 Indent(out, depth + 1);
                 out += L"item";
-                if (item.index) out += L" [" + Decimal(*item.index) + L"]";
+                if (item.index) out += L" [" + DecimalText(*item.index) + L"]";
                 out += L"\r\n";
                 WriteProperties(out, item.properties, depth + 2);
                 Indent(out, depth + 1);

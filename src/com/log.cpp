@@ -2,6 +2,7 @@
 
 #include "com/handles.h"
 #include "com/locks.h"
+#include "com/numbers.h"
 
 #include <shlobj.h>
 
@@ -78,25 +79,12 @@ std::wstring TraceFolder() {
     return std::wstring(local) + L"\\" + sub;
 }
 
-// Numbers are written here rather than with swprintf or std::to_wstring, which format through
-// the C library's printf (some 26 KB of the DLL for a few numbers).
-// The digits of value in the given base, at least width of them (zeros in front).
-void AppendNumber(std::wstring& out, uint64_t value, unsigned width = 1, unsigned base = 10) {
-    wchar_t digits[24];
-    wchar_t* p = digits + 24;
-    do {
-        *--p = L"0123456789ABCDEF"[value % base];
-        value /= base;
-    } while (value || digits + 24 - p < static_cast<ptrdiff_t>(width));
-    out.append(p, digits + 24);
-}
-
 std::wstring Numbered(const std::wstring& path, int n) {
     if (n == 0) return path;
     size_t dot = path.find_last_of(L'.');
     size_t slash = path.find_last_of(L"\\/");
     std::wstring suffix = L".";
-    AppendNumber(suffix, static_cast<unsigned>(n));
+    AppendUnsigned(suffix, static_cast<unsigned>(n));
     if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path + suffix;
     return path.substr(0, dot) + suffix + path.substr(dot);
 }
@@ -116,21 +104,21 @@ void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view 
         GetSystemTime(&t);
         // 2026-12-10T13:50:01.123Z <process id>
         std::wstring text;
-        AppendNumber(text, t.wYear, 4);
+        AppendUnsigned(text, t.wYear, 4);
         text += L'-';
-        AppendNumber(text, t.wMonth, 2);
+        AppendUnsigned(text, t.wMonth, 2);
         text += L'-';
-        AppendNumber(text, t.wDay, 2);
+        AppendUnsigned(text, t.wDay, 2);
         text += L'T';
-        AppendNumber(text, t.wHour, 2);
+        AppendUnsigned(text, t.wHour, 2);
         text += L':';
-        AppendNumber(text, t.wMinute, 2);
+        AppendUnsigned(text, t.wMinute, 2);
         text += L':';
-        AppendNumber(text, t.wSecond, 2);
+        AppendUnsigned(text, t.wSecond, 2);
         text += L'.';
-        AppendNumber(text, t.wMilliseconds, 3);
+        AppendUnsigned(text, t.wMilliseconds, 3);
         text += L"Z ";
-        AppendNumber(text, GetCurrentProcessId());
+        AppendUnsigned(text, GetCurrentProcessId());
         text += L' ';
         text += level;
         text += L' ';
@@ -252,7 +240,7 @@ void SetTraceFolderForTesting(std::wstring folder) {
 
 std::wstring HResultHex(HRESULT hr) {
     std::wstring text = L"0x";
-    AppendNumber(text, static_cast<uint32_t>(hr), 8, 16);
+    AppendUnsigned(text, static_cast<uint32_t>(hr), 8, 16);
     return text;
 }
 
@@ -317,9 +305,9 @@ VerboseTimer::~VerboseTimer() {
     // Milliseconds with three decimals.
     const uint64_t us = ms > 0 ? static_cast<uint64_t>(ms * 1000.0 + 0.5) : 0;
     std::wstring took = L" took ";
-    AppendNumber(took, us / 1000);
+    AppendUnsigned(took, us / 1000);
     took += L'.';
-    AppendNumber(took, us % 1000, 3);
+    AppendUnsigned(took, us % 1000, 3);
     took += L" ms";
     try {
         LogVerbose(area_, what_ + (result_.empty() ? L"" : L" -> " + result_) + took);
