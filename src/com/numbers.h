@@ -10,14 +10,16 @@
 
 namespace qvr {
 
-// Appends value in the given base (2 to 16, upper-case digits), at least minDigits digits with
-// zeros in front.
-inline void AppendUnsigned(std::wstring& out, uint64_t value, unsigned minDigits = 1, unsigned base = 10) {
+// Appends value in the given base (2 to 16; upper-case digits unless lowerCase), at least
+// minDigits digits with zeros in front.
+inline void AppendUnsigned(std::wstring& out, uint64_t value, unsigned minDigits = 1, unsigned base = 10,
+                           bool lowerCase = false) {
+    const wchar_t* const digitChars = lowerCase ? L"0123456789abcdef" : L"0123456789ABCDEF";
     wchar_t digits[64];
     wchar_t* const end = digits + 64;
     wchar_t* p = end;
     do {
-        *--p = L"0123456789ABCDEF"[value % base];
+        *--p = digitChars[value % base];
         value /= base;
     } while ((value || static_cast<size_t>(end - p) < minDigits) && p > digits);
     out.append(p, end);
@@ -39,10 +41,10 @@ std::wstring DecimalText(T value) {
     return out;
 }
 
-// Upper-case hexadecimal, at least minDigits digits ("%0*X").
-inline std::wstring HexText(uint64_t value, unsigned minDigits = 1) {
+// Hexadecimal, at least minDigits digits ("%0*X", or "%0*x" when lowerCase).
+inline std::wstring HexText(uint64_t value, unsigned minDigits = 1, bool lowerCase = false) {
     std::wstring out;
-    AppendUnsigned(out, value, minDigits, 16);
+    AppendUnsigned(out, value, minDigits, 16, lowerCase);
     return out;
 }
 

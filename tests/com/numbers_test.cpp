@@ -37,7 +37,7 @@ TEST(Numbers, PaddedAndHexadecimalTextIsWhatPrintfWrites) {
         unsigned digits;
     };
     const Case cases[] = {{0, 1}, {0, 8}, {5, 2}, {59, 2}, {123, 2}, {7, 3}, {2026, 4}, {0x80004005, 8},
-                          {0xFFFFFFFF, 8}, {0x1A, 1}, {0x409, 4}, {~0ULL, 16}, {~0ULL, 1}};
+                          {0xFFFFFFFF, 8}, {0x1A, 1}, {0x409, 4}, {0x40C, 1}, {0xABCDEF, 2}, {~0ULL, 16}, {~0ULL, 1}};
     for (const Case& c : cases) {
         wchar_t expected[80];
         swprintf(expected, 80, L"%0*llu", static_cast<int>(c.digits), c.value);
@@ -46,6 +46,8 @@ TEST(Numbers, PaddedAndHexadecimalTextIsWhatPrintfWrites) {
         EXPECT_EQ(expected, decimal) << c.value << " " << c.digits;
         swprintf(expected, 80, L"%0*llX", static_cast<int>(c.digits), c.value);
         EXPECT_EQ(expected, qvr::HexText(c.value, c.digits)) << c.value << " " << c.digits;
+        swprintf(expected, 80, L"%0*llx", static_cast<int>(c.digits), c.value);
+        EXPECT_EQ(expected, qvr::HexText(c.value, c.digits, true)) << c.value << " " << c.digits;
     }
     std::wstring text = L"0x";
     qvr::AppendUnsigned(text, 0x8007000E, 8, 16);
