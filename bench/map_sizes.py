@@ -48,6 +48,8 @@ def group(obj):
             src = re.sub(r'\.obj$|\.o$', '', member)
             return 'own: ' + own_folder(src), member
         return base, member
+    if obj == 'dll stuff':
+        return 'linker: imports, relocations', obj
     if 'CMakeFiles' in obj:
         return 'own: ' + own_folder(os.path.basename(obj)), os.path.basename(obj)
     return os.path.basename(obj), os.path.basename(obj)
