@@ -90,6 +90,12 @@ for item in "${benches[@]}"; do
   fi
 done
 
+# Where the DLL's bytes go, from its link map: sections, then each library and source file.
+if [ -f "$build/bin/VORTELIXExcel.map" ]; then
+  python3 "$root/bench/map_sizes.py" "$build/bin/VORTELIXExcel.map" >"$logs/dll-sizes.txt" 2>&1 ||
+    failed+=("dll size report")
+fi
+
 load_after=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
 {
   echo "# Benchmark results"

@@ -1,6 +1,7 @@
 #include "com/formdata.h"
 
 #include "com/error.h"
+#include "com/numbers.h"
 
 #include <cwctype>
 #include <utility>
@@ -39,6 +40,7 @@ FormValue FormValue::Binary(std::vector<uint8_t> data) {
 }
 
 namespace {
+
 [[noreturn]] void InvalidValue() { throw EqvrError(L"Invalid property value"); }
 }  // namespace
 
@@ -120,7 +122,7 @@ private:
         int line = 1;
         for (size_t i = 0; i < pos_ && i < s_.size(); ++i)
             if (s_[i] == L'\n') ++line;
-        throw EqvrError(FormatText(L"Error reading stored configuration, line %d: %s", {std::to_wstring(line), what}));
+        throw EqvrError(FormatText(L"Error reading stored configuration, line %d: %s", {DecimalText(line), what}));
     }
 
     wchar_t Peek() const { return pos_ < s_.size() ? s_[pos_] : L'\0'; }
@@ -330,7 +332,7 @@ std::wstring Quote(const std::wstring& text) {
         } else {
             if (inQuote) out += L'\'';
             inQuote = false;
-            out += L'#' + std::to_wstring(static_cast<unsigned>(c));
+            out += L'#' + DecimalText(static_cast<unsigned>(c));
         }
     }
     if (inQuote) out += L'\'';
@@ -352,7 +354,7 @@ void WriteValue(std::wstring& out, const FormValue& v, int depth) {
     static const wchar_t hex[] = L"0123456789ABCDEF";
     switch (v.kind) {
         case FormValue::Kind::String: out += Quote(v.text); break;
-        case FormValue::Kind::Integer: out += std::to_wstring(v.integer); break;
+        case FormValue::Kind::Integer: out += DecimalText(v.integer); break;
         case FormValue::Kind::Ident: out += v.text; break;
         case FormValue::Kind::Set:
             out += L'[';
@@ -377,7 +379,7 @@ void WriteValue(std::wstring& out, const FormValue& v, int depth) {
                 out += L"\r\n";
                 Indent(out, depth + 1);
                 out += L"item";
-                if (item.index) out += L" [" + std::to_wstring(*item.index) + L"]";
+                if (item.index) out += L" [" + DecimalText(*item.index) + L"]";
                 out += L"\r\n";
                 WriteProperties(out, item.properties, depth + 2);
                 Indent(out, depth + 1);

@@ -2,11 +2,11 @@
 
 #include "com/handles.h"
 #include "com/locks.h"
+#include "com/numbers.h"
 
 #include <shlobj.h>
 
 #include <atomic>
-#include <cstdio>
 
 namespace qvr {
 
@@ -83,8 +83,10 @@ std::wstring Numbered(const std::wstring& path, int n) {
     if (n == 0) return path;
     size_t dot = path.find_last_of(L'.');
     size_t slash = path.find_last_of(L"\\/");
-    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path + L"." + std::to_wstring(n);
-    return path.substr(0, dot) + L"." + std::to_wstring(n) + path.substr(dot);
+    std::wstring suffix = L".";
+    AppendUnsigned(suffix, static_cast<unsigned>(n));
+    if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) return path + suffix;
+    return path.substr(0, dot) + suffix + path.substr(dot);
 }
 
 // The current file moves to .1, .1 to .2 and so on; the oldest goes.
@@ -100,10 +102,30 @@ void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view 
         if (path.empty()) return;
         SYSTEMTIME t;
         GetSystemTime(&t);
-        wchar_t stamp[64];
-        swprintf(stamp, 64, L"%04u-%02u-%02uT%02u:%02u:%02u.%03uZ %lu ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-                 t.wSecond, t.wMilliseconds, GetCurrentProcessId());
-        std::string line = Utf8(std::wstring(stamp) + level + L" " + std::wstring(area) + L" " + OneLine(message)) + "\r\n";
+        // 2026-12-10T13:50:01.123Z <process id>
+        std::wstring text;
+        AppendUnsigned(text, t.wYear, 4);
+        text += L'-';
+        AppendUnsigned(text, t.wMonth, 2);
+        text += L'-';
+        AppendUnsigned(text, t.wDay, 2);
+        text += L'T';
+        AppendUnsigned(text, t.wHour, 2);
+        text += L':';
+        AppendUnsigned(text, t.wMinute, 2);
+        text += L':';
+        AppendUnsigned(text, t.wSecond, 2);
+        text += L'.';
+        AppendUnsigned(text, t.wMilliseconds, 3);
+        text += L"Z ";
+        AppendUnsigned(text, GetCurrentProcessId());
+        text += L' ';
+        text += level;
+        text += L' ';
+        text += area;
+        text += L' ';
+        text += OneLine(message);
+        std::string line = Utf8(text) + "\r\n";
 
         ExclusiveLock lock(g_fileLock);
         // Shared for reading and deleting, so that a person or a collector can read, copy or
@@ -217,8 +239,8 @@ void SetTraceFolderForTesting(std::wstring folder) {
 }
 
 std::wstring HResultHex(HRESULT hr) {
-    wchar_t text[16];
-    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    std::wstring text = L"0x";
+    AppendUnsigned(text, static_cast<uint32_t>(hr), 8, 16);
     return text;
 }
 
@@ -288,8 +310,13 @@ VerboseTimer::~VerboseTimer() {
     QueryPerformanceCounter(&end);
     QueryPerformanceFrequency(&frequency);
     const double ms = 1000.0 * double(end.QuadPart - start_.QuadPart) / double(frequency.QuadPart);
-    wchar_t took[48];
-    swprintf(took, 48, L" took %.3f ms", ms);
+    // Milliseconds with three decimals.
+    const uint64_t us = ms > 0 ? static_cast<uint64_t>(ms * 1000.0 + 0.5) : 0;
+    std::wstring took = L" took ";
+    AppendUnsigned(took, us / 1000);
+    took += L'.';
+    AppendUnsigned(took, us % 1000, 3);
+    took += L" ms";
     try {
         LogVerbose(area_, what_ + (result_.empty() ? L"" : L" -> " + result_) + took);
     } catch (...) {

@@ -75,6 +75,36 @@ TEST(FormData, NonPrintableCharactersSurviveTheRoundTrip) {
     EXPECT_EQ(o.properties[0].value.AsString(), back.properties[0].value.AsString());
 }
 
+TEST(FormData, NumbersAreWrittenInDecimalExactly) {
+    struct Case {
+        int64_t value;
+        const wchar_t* text;
+    };
+    const Case cases[] = {
+        {0, L"0"},
+        {7, L"7"},
+        {-3, L"-3"},
+        {1000000, L"1000000"},
+        {4294967296LL, L"4294967296"},
+        {INT64_MAX, L"9223372036854775807"},
+        {INT64_MIN, L"-9223372036854775808"},
+    };
+    for (const Case& c : cases) {
+        qvr::FormObject o;
+        o.name = L"A";
+        o.className = L"T";
+        o.properties.push_back({L"N", FormValue::Integer(c.value)});
+        std::wstring text = qvr::WriteForm(o);
+        EXPECT_NE(std::wstring::npos, text.find(std::wstring(L"  N = ") + c.text + L"\r\n")) << testing::PrintToString(text);
+        EXPECT_EQ(c.value, qvr::ParseForm(text).properties[0].value.AsInteger()) << c.value;
+    }
+    // Characters outside the quotes and collection item indexes are numbers too.
+    std::wstring written = qvr::WriteForm(qvr::ParseForm(
+        L"object A: T\r\n  S = 'a'#13#10'b'\r\n  C = <\r\n    item [12]\r\n    end>\r\nend\r\n"));
+    EXPECT_NE(std::wstring::npos, written.find(L"'a'#13#10'b'")) << testing::PrintToString(written);
+    EXPECT_NE(std::wstring::npos, written.find(L"item [12]\r\n")) << testing::PrintToString(written);
+}
+
 TEST(FormData, DamagedTextNamesTheLine) {
     struct Case {
         const wchar_t* text;

@@ -13,9 +13,11 @@ caps and joins. Anything else is refused rather than drawn wrongly.
 
 The stored form is the image-list stream of the common controls: the "IL" header (version
 0x0101, 1 image, capacity 8, growth 4, 48 x 48, no background colour, flags 0x10FF, no overlay
-images), a 192 x 48 bitmap at 32 bits per pixel holding four image slots side by side with the
-picture in the first (straight, not premultiplied, alpha), a 192 x 48 mask at 1 bit per pixel
-(set = transparent: at most 10% opaque), and 22 zero bytes.
+images), a (48 x SLOTS) x 48 bitmap at 32 bits per pixel holding SLOTS image slots side by side
+with the picture in the first (straight, not premultiplied, alpha), a mask of the same size at 1
+bit per pixel (set = transparent: at most 10% opaque; its rows padded to whole 32-bit words, as
+in every bitmap file), and 22 zero bytes. SLOTS is the number of images the framework writes per
+row, so that the stored form is exactly what the framework writes back.
 """
 
 import math
@@ -30,7 +32,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SVG = os.path.join(HERE, "order_mark.svg")
 FORM = os.path.join(HERE, "..", "AddInModule.form")
 SIZE = 48
-SLOTS = 4
+SLOTS = 4  # images side by side in the stored bitmap
 SUPERSAMPLE = 8  # samples per pixel along each axis
 # The mask shows what is drawn where alpha is not honoured: pixels of more than 10% opacity, the
 # rule the common controls apply when they make the mask of a picture with alpha.
@@ -290,7 +292,7 @@ def image_list_stream(pixels):
     colour_rows, mask_rows = [], []
     for y in reversed(range(SIZE)):
         row = bytearray(wide * 4)
-        mask = bytearray(wide // 8)
+        mask = bytearray((wide + 31) // 32 * 4)  # DIB rows are whole 32-bit words
         for x in range(wide):
             if x < SIZE:
                 r, g, b, a = pixels[y * SIZE + x]

@@ -1,0 +1,15 @@
+// Interface ids that the import library libuuid would supply from one object holding hundreds
+// of unrelated ids (video acceleration and the like, 6 KB); defined here instead, so the DLL
+// carries only its own.
+#include <windows.h>
+
+extern "C" {
+
+// All the ids of that object that the DLL uses: with one missing, the linker takes the object
+// and then finds these defined twice.
+extern const GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const GUID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+extern const GUID IID_ISupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+
+}  // extern "C"
