@@ -1,5 +1,6 @@
 // The order hand-off command: the open workbook goes to the order upload program.
 #include "addin/addin_module.h"
+#include "com/numbers.h"
 #include "addin/handoff_files.h"
 #include "addin/texts.h"
 #include "com/dialogs.h"
@@ -59,7 +60,7 @@ std::wstring KeepSourceReason(IDispatch* workbook, LCID locale) {
         return L"kept: the workbook was opened read-only";
     const LONG format = WorkbookProperty(workbook, kFileFormat, VT_I4, locale).lVal;
     if (format != kOpenXmlWorkbook)
-        return L"kept: the workbook is not an .xlsx workbook (FileFormat " + std::to_wstring(format) + L")";
+        return L"kept: the workbook is not an .xlsx workbook (FileFormat " + qvr::DecimalText(format) + L")";
     return {};
 }
 

@@ -1,5 +1,7 @@
 #include "com/collection.h"
 
+#include "com/error.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -35,7 +37,7 @@ void TCollection::EndUpdate() {
 }
 
 void TCollection::Insert(std::unique_ptr<TCollectionItem> item) {
-    if (!item || item->collection_ != this) throw std::invalid_argument("item of another collection");
+    if (!item || item->collection_ != this) throw EqvrError(L"item of another collection");
     items_.push_back(item.get());
     TCollectionItem* raw = item.release();
     raw->listed_ = true;
@@ -64,7 +66,7 @@ void TCollection::Move(int from, int to) {
 }
 
 void TCollection::MoveSilently(int from, int to) {
-    if (from < 0 || from >= Count() || to < 0 || to >= Count()) throw std::out_of_range("collection index");
+    if (from < 0 || from >= Count() || to < 0 || to >= Count()) throw EqvrError(L"collection index");
     TCollectionItem* item = items_[static_cast<size_t>(from)];
     items_.erase(items_.begin() + from);
     items_.insert(items_.begin() + to, item);

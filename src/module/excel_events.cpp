@@ -14,32 +14,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace qvr {
 
-// ---- Subscription ----------------------------------------------------------------------------
-
-namespace {
-
-ComPtr<IConnectionPoint> FindConnectionPoint(IUnknown* source, REFIID eventIID) noexcept {
-    ComPtr<IConnectionPointContainer> container = TryQuery<IConnectionPointContainer>(source);
-    ComPtr<IConnectionPoint> point;
-    if (!container || FAILED(container->FindConnectionPoint(eventIID, point.GetAddressOf()))) return nullptr;
-    return point;
-}
-
-}  // namespace
-
-DWORD SubscribeEvents(IUnknown* source, REFIID eventIID, IDispatch* sink) noexcept {
-    DWORD cookie = 0;
-    ComPtr<IConnectionPoint> point = FindConnectionPoint(source, eventIID);
-    if (!point || !sink || FAILED(point->Advise(sink, &cookie))) return 0;
-    return cookie;
-}
-
-void UnsubscribeEvents(IUnknown* source, REFIID eventIID, DWORD& cookie) noexcept {
-    if (cookie == 0) return;
-    ComPtr<IConnectionPoint> point = FindConnectionPoint(source, eventIID);
-    if (point && SUCCEEDED(point->Unadvise(cookie))) cookie = 0;
-}
-
 // ---- The event sink --------------------------------------------------------------------------
 
 namespace {
@@ -287,68 +261,9 @@ VARIANT_BOOL* CancelOf(VARIANT* v, VARIANT_BOOL* local) {
 
 }  // namespace event_args
 
-// ---- Host-event components -------------------------------------------------------------------
-
-TqvrCustomEvents::TqvrCustomEvents(TComponent* owner, const wchar_t* className) : TComponent(owner) {
-    if (!dynamic_cast<TqvrCOMAddInModule*>(owner))
-        throw EqvrError(FormatText(L"The %s class cannot be contained in the %s class.",
-                                   {className, owner ? owner->ClassName() : std::wstring(L"nil")}),
-                        kErrWrongOwner, ErrorKind::Ole);
-}
-
-void TqvrCustomEvents::InitEvents() {
-    SetupServerData();
-    ++FServerData->InstanceCount;
-    FEventDispatch = TqvrEventDispatch::Create(this);
-}
-
-TqvrCustomEvents::~TqvrCustomEvents() {
-    if (FEventDispatch) {
-        FEventDispatch->Detach();
-        FEventDispatch.Reset();
-    }
-    if (FServerData) --FServerData->InstanceCount;
-}
+// ---- Delivery to the host-event components ----------------------------------------------------
 
 void TqvrCustomEvents::FireEvent(DISPID, std::span<VARIANT>) {}
-
-void TqvrCustomEvents::EventFailed() noexcept {
-    try {
-        if (auto* module = dynamic_cast<TqvrCOMAddInModule*>(Owner())) module->HandleError(CurrentError());
-    } catch (...) {
-        RecordDroppedError(L"error report");
-    }
-}
-
-namespace {
-TComponent* CreateExcelAppEvents(TComponent* owner) { return new TqvrExcelAppEvents(owner); }
-// The stored configuration may hold the component by its class name.
-const bool kExcelAppEventsRegistered = (RegisterComponentClass(L"TqvrExcelAppEvents", &CreateExcelAppEvents), true);
-}  // namespace
-
-TqvrExcelAppEvents::TqvrExcelAppEvents(TComponent* owner) : TqvrCustomEvents(owner, L"TqvrExcelAppEvents") {
-    (void)kExcelAppEventsRegistered;
-    InitEvents();
-}
-
-TqvrExcelAppEvents::~TqvrExcelAppEvents() { Disconnect(); }
-
-void TqvrExcelAppEvents::SetupServerData() { FServerData = &ExcelApplicationServerData(); }
-
-void TqvrExcelAppEvents::ConnectTo(IDispatch* AIntf) {
-    Disconnect();
-    if (!AIntf) ThrowIfFailed(E_NOINTERFACE);
-    FIntf = Query<ExcelApplication>(AIntf, FServerData->IntfIID);
-    Subscribe(FIntf.Get());
-}
-
-void TqvrExcelAppEvents::ConnectTo(IDispatch* AIntf, const std::wstring&) { ConnectTo(AIntf); }
-
-void TqvrExcelAppEvents::Disconnect() {
-    if (!FIntf) return;
-    Unsubscribe(FIntf.Get());
-    FIntf.Reset();
-}
 
 void TqvrExcelAppEvents::FireEvent(DISPID DispID, std::span<VARIANT> Params) {
     switch (DispID) {
@@ -361,18 +276,5 @@ void TqvrExcelAppEvents::FireEvent(DISPID DispID, std::span<VARIANT> Params) {
             return;  // not an event of the table
     }
 }
-
-void TqvrExcelAppEvents::ReadProperty(const FormProperty& p) {
-#define QVR_READ_EVENT(event, params, ...)                      \
-    if (_wcsicmp(p.name.c_str(), L"On" #event) == 0) {          \
-        On##event = BindEvent<TExcel##event##Event>(p);          \
-        return;                                                \
-    }
-    QVR_EXCEL_APP_EVENTS(QVR_READ_EVENT)
-#undef QVR_READ_EVENT
-    TqvrCustomEvents::ReadProperty(p);
-}
-
-void TqvrExcelAppEvents::WriteProperties(std::vector<FormProperty>& out) const { WriteEventBindings(out); }
 
 }  // namespace qvr

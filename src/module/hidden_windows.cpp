@@ -1,4 +1,5 @@
 #include "module/hidden_windows.h"
+#include "com/numbers.h"
 
 #include "com/error.h"
 #include "com/registry.h"
@@ -116,7 +117,7 @@ struct OfficeThemeValue {
 
 std::optional<OfficeThemeValue> ReadOfficeThemeValue(int32_t version) {
     TRegistry reg(HKEY_CURRENT_USER, KEY_READ);
-    if (!reg.OpenKeyReadOnly(L"\\Software\\Microsoft\\Office\\" + std::to_wstring(version) + L".0\\Common"))
+    if (!reg.OpenKeyReadOnly(L"\\Software\\Microsoft\\Office\\" + qvr::DecimalText(version) + L".0\\Common"))
         return std::nullopt;
     const wchar_t* name = version >= 15 ? L"UI Theme" : L"Theme";
     OfficeThemeValue value;

@@ -190,7 +190,7 @@ void TqvrRibbonControlList::Add(const std::wstring& key, TObject* object) {
 
 void TqvrRibbonControlList::Delete(int index) {
     const size_t at = static_cast<size_t>(index);
-    if (at >= entries_.size()) throw std::out_of_range("TqvrRibbonControlList::Delete");
+    if (at >= entries_.size()) throw EqvrError(L"TqvrRibbonControlList::Delete");
     const bool last = at + 1 == entries_.size();
     if (!stale_) {
         if (last)

@@ -1,4 +1,5 @@
 #include "ribbon/controls.h"
+#include "com/numbers.h"
 
 #include "com/dialogs.h"
 #include "com/error.h"
@@ -662,7 +663,7 @@ bool TqvrRibbonCustomControl::AddEditBoxList(TqvrXmlAttributes& a, int32_t conte
     }
     AddIdBlock(a, contextIndex, false);
     // Office accepts lengths up to 1024 only.
-    if (maxLength >= 1 && maxLength <= 1024) a.Add(L"maxLength", std::to_wstring(maxLength));
+    if (maxLength >= 1 && maxLength <= 1024) a.Add(L"maxLength", qvr::DecimalText(maxLength));
     a.Add(L"sizeString", sizeString);
     AddImageBlock(a);
     a.Add(L"imageMso", FImageMso);
@@ -738,8 +739,8 @@ TqvrXmlAttributes TqvrRibbonGallery::GetXmlAttributes(int32_t ContextIndex) cons
         AddRun(a, kItemCallbacks);
         AddSelection(a, FSelectedItemIndex, FSelectedItemId);
         a.Add(L"onAction", kOnActionSelected);
-        a.Add(L"columns", std::to_wstring(FColumns));
-        a.Add(L"rows", std::to_wstring(FRows));
+        a.Add(L"columns", qvr::DecimalText(FColumns));
+        a.Add(L"rows", qvr::DecimalText(FRows));
         AddRun(a, kSizeCallbacks);
     }
     AddInsertBlock(a);
@@ -813,7 +814,7 @@ TqvrXmlAttributes TqvrRibbonSplitButton::GetWrappedButtonXmlAttributes(int32_t C
     if (!ModuleNamespace().empty())
         a.Add(L"idQ", L"default:" + id);
     else if (ContextIndex > 0)
-        a.Add(L"id", id + kContextMenuMarker + std::to_wstring(ContextIndex));
+        a.Add(L"id", id + kContextMenuMarker + qvr::DecimalText(ContextIndex));
     else
         a.Add(L"id", id);
     AddImageBlock(a);

@@ -1,4 +1,5 @@
 #include "ribbon/dispatch.h"
+#include "com/numbers.h"
 
 #include "com/dispatch.h"
 #include "com/error.h"
@@ -260,7 +261,7 @@ const PropertyCallback* FindPropertyCallback(DISPID id) {
 IqvrRibbonComponent& ItemOf(IqvrRibbonComponent& list, int32_t index) {
     TqvrRibbonItems* items = list.GetItems();
     if (!items || index < 0 || index >= items->Count())
-        throw EqvrError(FormatText(L"List index out of bounds (%d)", {std::to_wstring(index)}), DISP_E_BADINDEX,
+        throw EqvrError(FormatText(L"List index out of bounds (%d)", {qvr::DecimalText(index)}), DISP_E_BADINDEX,
                         ErrorKind::Ole);
     return *items->GetItem(index);
 }
@@ -399,7 +400,7 @@ namespace {
 // the id of the control Office named, when it named one.
 std::wstring CallbackDescription(DISPID id, const DISPPARAMS* params) noexcept {
     try {
-        std::wstring text = L"callback " + std::to_wstring(id);
+        std::wstring text = L"callback " + qvr::DecimalText(id);
         for (const TqvrRibbonCallback& c : kRibbonCallbacks)
             if (c.id == id) text = c.name;
         if (params && params->cArgs > 0) {
@@ -410,7 +411,7 @@ std::wstring CallbackDescription(DISPID id, const DISPPARAMS* params) noexcept {
         }
         return text;
     } catch (...) {
-        return L"callback " + std::to_wstring(id);
+        return L"callback " + qvr::DecimalText(id);
     }
 }
 

@@ -410,13 +410,15 @@ void TImageList::ReadData(const std::vector<uint8_t>& stream) {
 std::vector<uint8_t> TImageList::WriteData() const {
     int count = Count();
     int rows = std::max(1, (count + kTilesPerRow - 1) / kTilesPerRow);
-    int wide = width_ * kTilesPerRow, high = height_ * rows;
+    // A row holds up to four images; a shorter list is stored only as wide as its images.
+    int columns = std::clamp(count, 1, kTilesPerRow);
+    int wide = width_ * columns, high = height_ * rows;
     std::vector<uint32_t> pixels(static_cast<size_t>(wide) * high);
     std::vector<bool> mask(pixels.size(), true);  // unused slots are transparent
     for (int i = 0; i < count; ++i) {
         auto tile = GetPixels(i);
         auto tileMask = masked_ ? GetMask(i) : std::vector<bool>(tile.size(), false);
-        int x0 = (i % kTilesPerRow) * width_, y0 = (i / kTilesPerRow) * height_;
+        int x0 = (i % columns) * width_, y0 = (i / columns) * height_;
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x) {
                 size_t to = static_cast<size_t>(y0 + y) * wide + x0 + x;

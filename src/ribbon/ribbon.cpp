@@ -1,4 +1,5 @@
 #include "ribbon/ribbon.h"
+#include "com/numbers.h"
 
 #include "com/error.h"
 #include "ribbon/controls.h"
@@ -32,11 +33,12 @@ void RemoveFrom(std::vector<TqvrRibbonTab*>& list, TqvrRibbonTab* tab) {
 IqvrRibbonComponent* AsRibbonComponent(TObject* object) { return dynamic_cast<IqvrRibbonComponent*>(object); }
 
 void RegisterRibbonClasses() {
-    static std::once_flag once;
-    std::call_once(once, [] {
+    static const bool registered = [] {
         RegisterComponentClass(L"TqvrRibbonTab", [](TComponent* owner) -> TComponent* { return new TqvrRibbonTab(owner); });
         RegisterComponentClass(L"TImageList", [](TComponent* owner) -> TComponent* { return new TImageList(owner); });
-    });
+        return true;
+    }();
+    (void)registered;
 }
 
 std::wstring NewDesignId(const std::wstring& prefix) {
@@ -59,7 +61,7 @@ void AddIdBlock(TqvrXmlAttributes& a, const std::wstring& id, const std::wstring
     if (!moduleNamespace.empty())
         a.Add(L"idQ", L"default:" + id);
     else if (contextClass && contextIndex > 0)
-        a.Add(L"id", id + kContextMenuMarker + std::to_wstring(contextIndex));
+        a.Add(L"id", id + kContextMenuMarker + qvr::DecimalText(contextIndex));
     else
         a.Add(L"id", id);
 }
@@ -105,7 +107,7 @@ void TqvrRibbonControls::SetItem(int index, const TqvrRibbonCustomControl& value
 
 void TqvrRibbonControls::CheckLimit() const {
     if (Count() >= FMaxCount)
-        throw EqvrError(FormatText(L"There cannot be more than %d items in this control!", {std::to_wstring(FMaxCount)}),
+        throw EqvrError(FormatText(L"There cannot be more than %d items in this control!", {qvr::DecimalText(FMaxCount)}),
                         kErrCollectionLimit, ErrorKind::Ole, 0);
 }
 
@@ -168,7 +170,7 @@ void TqvrRibbonControls::ReadMixed(const std::vector<uint32_t>& controlTypes, co
     for (size_t i = 0; i < items.size(); ++i) {
         if (i >= controlTypes.size())
             throw EqvrError(FormatText(L"Range check error: Controls_ holds more children than the %d of ControlTypes",
-                                       {std::to_wstring(controlTypes.size())}));
+                                       {qvr::DecimalText(controlTypes.size())}));
         Add(static_cast<TqvrRibbonControlType>(controlTypes[i] & 0xFF))->ReadProperties(items[i].properties);
     }
 }
@@ -249,7 +251,7 @@ TqvrRibbonTab::TqvrRibbonTab(TComponent* AOwner) : TComponent(AOwner) {
         int tabs = 0;
         for (const auto& e : module->RibbonControls().Entries())
             if (dynamic_cast<TqvrRibbonTab*>(e.object)) ++tabs;
-        FCaption = L"qvrRibbonTab" + std::to_wstring(tabs + 1);
+        FCaption = L"qvrRibbonTab" + qvr::DecimalText(tabs + 1);
     }
     module->AttachRibbonHost(RibbonHost());
     module->Tabs().push_back(this);
@@ -495,7 +497,7 @@ void TqvrRibbonCustomControl::AfterConstruction() {
             if (module)
                 for (const auto& e : module->RibbonControls().Entries())
                     if (e.object && typeid(*e.object) == typeid(*this)) ++same;
-            FCaption = prefix + std::to_wstring(same + 1);
+            FCaption = prefix + qvr::DecimalText(same + 1);
         }
     }
     if (module) module->RibbonControls().Add(FID, this);

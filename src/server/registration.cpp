@@ -1,4 +1,5 @@
 #include "server/registration.h"
+#include "com/numbers.h"
 
 #include "com/dialogs.h"
 #include "com/error.h"
@@ -98,10 +99,9 @@ void UnregisterTypeLibrary(ITypeLib* lib, bool perUser) {
 // it, machine-wide or for the current user).
 bool TypeLibraryRegistered(ITypeLib* lib) {
     LibAttr attr(lib);
-    wchar_t locale[16];
-    swprintf(locale, 16, L"%lx", static_cast<unsigned long>(attr->lcid));
-    std::wstring key = L"TypeLib\\" + RegistryGuid(attr->guid) + L"\\" + std::to_wstring(attr->wMajorVerNum) + L"." +
-                       std::to_wstring(attr->wMinorVerNum) + L"\\" + locale +
+    const std::wstring locale = qvr::HexText(attr->lcid, 1, true);
+    std::wstring key = L"TypeLib\\" + RegistryGuid(attr->guid) + L"\\" + qvr::DecimalText(attr->wMajorVerNum) + L"." +
+                       qvr::DecimalText(attr->wMinorVerNum) + L"\\" + locale +
                        (attr->syskind == SYS_WIN64 ? L"\\win64" : L"\\win32");
     unique_hkey probe;
     return RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, probe.put()) == ERROR_SUCCESS;
@@ -127,7 +127,7 @@ std::vector<ClassEntry> ClassEntries(TqvrFactory& factory) {
     std::wstring progId = factory.ProgID();
     std::wstring serverPath = LongPath(server.ModuleFileName());
     if (serverPath.find(L' ') != std::wstring::npos) serverPath = ShortPath(serverPath);
-    std::wstring version = std::to_wstring(attr->wMajorVerNum) + L"." + std::to_wstring(attr->wMinorVerNum);
+    std::wstring version = qvr::DecimalText(attr->wMajorVerNum) + L"." + qvr::DecimalText(attr->wMinorVerNum);
     return {
         {clsidKey, nullptr, factory.Description()},
         {clsidKey + L"\\InprocServer32", nullptr, serverPath},
@@ -253,7 +253,7 @@ std::optional<uint32_t> OpenNumber(const std::wstring& name) {
     return static_cast<uint32_t>(n);
 }
 
-std::wstring OpenName(uint32_t number) { return number == 0 ? L"OPEN" : L"OPEN" + std::to_wstring(number); }
+std::wstring OpenName(uint32_t number) { return number == 0 ? L"OPEN" : L"OPEN" + qvr::DecimalText(number); }
 
 std::vector<OpenEntry> OpenEntries(const TRegistry& options) {
     std::vector<OpenEntry> entries;
@@ -292,7 +292,7 @@ void ForEachExcelOptionsKey(Body&& body) {
     for (int version = 10; version <= 16; ++version) {
         TRegistry options(HKEY_CURRENT_USER, KEY_ALL_ACCESS);
         if (!options.OpenKey(FormatText(L"\\Software\\Microsoft\\Office\\%d.0\\Excel\\Options",
-                                        {std::to_wstring(version)}),
+                                        {qvr::DecimalText(version)}),
                              false))
             continue;
         body(options);

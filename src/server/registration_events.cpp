@@ -1,6 +1,7 @@
 // The add-in's source in the Windows Application log: registered with the DLL as its message file,
 // so that Event Viewer and event collectors render the add-in's events as text.
 #include "server/registration.h"
+#include "com/numbers.h"
 
 #include "com/log.h"
 
@@ -37,7 +38,7 @@ void RegisterAddInEventSource(const std::wstring& dllPath) noexcept {
     }
     if (status != ERROR_SUCCESS)
         LogVerbose(L"registration", L"the event-log source " + source + L" cannot be registered: error " +
-                                        std::to_wstring(status));
+                                        qvr::DecimalText(status));
 }
 
 // Removed only when it is this DLL's, or names a file that is gone: another installation's source

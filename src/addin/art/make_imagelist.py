@@ -32,7 +32,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SVG = os.path.join(HERE, "order_mark.svg")
 FORM = os.path.join(HERE, "..", "AddInModule.form")
 SIZE = 48
-SLOTS = 4  # images side by side in the stored bitmap
+SLOTS = 1  # images side by side in the stored bitmap
 SUPERSAMPLE = 8  # samples per pixel along each axis
 # The mask shows what is drawn where alpha is not honoured: pixels of more than 10% opacity, the
 # rule the common controls apply when they make the mask of a picture with alpha.
