@@ -277,14 +277,7 @@ bool TqvrCOMAddInModule::StartupComplete() {
     ReadOfficeColorSchemeAtStartup();
 
     // The host's command bars, for legacy command bars; any failure leaves them unset.
-    try {
-        if (FHostApp.vt == VT_DISPATCH && FHostApp.pdispVal) {
-            unique_variant bars = GetPropertyByName(FHostApp.pdispVal, L"CommandBars");
-            if (bars.vt == VT_DISPATCH)
-                if (auto commandBars = TryQuery<_CommandBars>(bars.pdispVal)) FICmdBars = commandBars;
-        }
-    } catch (...) {
-    }
+    FICmdBars = HostCommandBars();
 
     Fire(OnAddInInitialize, this);
     // Legacy command bars and custom task panes: this framework build defines none.

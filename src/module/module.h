@@ -149,7 +149,10 @@ public:
     TObject* FindRibbonControl(const std::wstring& ID) const;
     // The first registered tab or control whose Tag is Tag; nullptr if none.
     TObject* FindRibbonControl(int32_t Tag) const;
-    // Office's built-in controls, asked through the host's command bars (ribbon/dispatch.cpp):
+    // The host's command bars, read afresh (late bound, as Excel's "CommandBars"); none when the
+    // host has none or will not say.
+    Microsoft::WRL::ComPtr<_CommandBars> HostCommandBars() const noexcept;
+    // Office's built-in controls, asked through the host's command bars (office_commands.cpp):
     // false, empty or none while the host has no command bars; a failing call raises.
     bool GetRibbonControlEnabled(const std::wstring& idMso);
     bool GetRibbonControlPressed(const std::wstring& idMso);

@@ -18,50 +18,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace qvr {
 
-// ---- the table ----
-
-const TqvrRibbonCallback kRibbonCallbacks[kRibbonCallbackCount] = {
-    {L"RibbonLoaded_Callback", 10},
-    {L"GetImages_Callback", 11},
-    {L"GetVisible_Callback", 12},
-    {L"GetKeyTip_Callback", 13},
-    {L"GetLabel_Callback", 14},
-    {L"GetEnabled_Callback", 15},
-    {L"GetPressed_Callback", 16},
-    {L"GetImage_Callback", 17},
-    {L"GetSuperTip_Callback", 19},
-    {L"GetScreenTip_Callback", 20},
-    {L"GetSize_Callback", 21},
-    {L"GetShowLabel_Callback", 22},
-    {L"GetShowImage_Callback", 23},
-    {L"GetDescription_Callback", 24},
-    {L"GetText_Callback", 25},
-    {L"GetItemCount_Callback", 26},
-    {L"GetItemID_Callback", 27},
-    {L"GetItemImage_Callback", 28},
-    {L"GetItemLabel_Callback", 29},
-    {L"GetItemScreenTip_Callback", 30},
-    {L"GetItemSuperTip_Callback", 31},
-    {L"GetShowItemImage_Callback", 32},
-    {L"GetSelectedItemIndex_Callback", 33},
-    {L"GetSelectedItemId_Callback", 34},
-    {L"GetItemHeight_Callback", 35},
-    {L"GetItemWidth_Callback", 36},
-    {L"GetContent_Callback", 37},
-    {L"GetTitle_Callback", 38},
-    {L"OnActionCommon_Callback", 50},
-    {L"OnActionCommonRepurposed_Callback", 51},
-    {L"OnActionState_Callback", 52},
-    {L"OnActionStateRepurposed_Callback", 53},
-    {L"OnActionSelected_Callback", 54},
-    {L"OnChange_Callback", 55},
-    {L"OnBackstageShow_Callback", 60},
-    {L"OnBackstageHide_Callback", 61},
-    {L"GetTarget_Callback", 62},
-    {L"GetAltText_Callback", 63},
-    {L"GetHelperText_Callback", 64},
-    {L"GetStyle_Callback", 65},
-};
+// ---- names ----
 
 DISPID RibbonCallbackId(const wchar_t* name) {
     if (!name) return DISPID_UNKNOWN;
@@ -109,10 +66,12 @@ unique_variant Converted(const VARIANT& v, VARTYPE vt) {
     return out;
 }
 
+}  // namespace
+
 // Office's arguments in Office's order: its first argument is the last element of the array.
-class Arguments {
+class TqvrCallbackArguments {
 public:
-    explicit Arguments(const DISPPARAMS* params) : params_(params) {}
+    explicit TqvrCallbackArguments(const DISPPARAMS* params) : params_(params) {}
 
     VARIANT& At(UINT i) const {
         if (!params_ || !params_->rgvarg || i >= params_->cArgs)
@@ -168,6 +127,8 @@ private:
     const DISPPARAMS* params_;
 };
 
+namespace {
+
 std::wstring ControlId(IRibbonControl* control) {
     unique_bstr id;
     ThrowIfFailed(control->get_Id(id.put()));
@@ -201,8 +162,9 @@ unique_variant Text(const std::wstring& s) { return unique_variant::FromString(s
 unique_variant Flag(bool b) { return unique_variant::FromBool(b); }
 unique_variant Number(int32_t i) { return unique_variant::FromInt(i); }
 
+// How a getter of the callback table answers: which property of the control it reads, and how.
 struct PropertyCallback {
-    DISPID id;
+    TqvrRibbonCallbackId id;
     bool wrapped;      // the first "wrapped" of the control id is removed before the lookup
     bool item;         // Office passes an item index; the value is read from that item
     TqvrRibbonControlPropertyType kind;
@@ -220,35 +182,35 @@ unique_variant ReadContent(IqvrRibbonComponent& c) {
 }
 
 const PropertyCallback kPropertyCallbacks[] = {
-    {12, false, false, rcptVisible, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(c.Visible()); }, false},
-    {13, false, false, rcptKeyTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(KeyTipToText(c.KeyTip())); }, false},
-    {14, true, false, rcptCaption, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Caption()); }, false},
-    {15, false, false, rcptEnabled, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(c.Enabled()); }, false},
-    {16, true, false, rcptPressed, VT_BOOL, [] { return Flag(false); }, [](IqvrRibbonComponent& c) { return Flag(c.Pressed()); }, false},
-    {19, true, false, rcptSuperTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.SuperTip()); }, false},
-    {20, true, false, rcptScreenTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.ScreenTip()); }, false},
-    {21, false, false, rcptSize, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.Size()); }, false},
-    {22, true, false, rcptShowCaption, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(c.ShowCaption()); }, false},
-    {23, true, false, rcptShowImage, VT_BOOL, [] { return Flag(false); }, [](IqvrRibbonComponent& c) { return Flag(RibbonHasImage(c)); }, false},
-    {24, true, false, rcptDescription, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Description()); }, false},
-    {25, false, false, rcptText, VT_EMPTY, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Text()); }, false},
-    {26, false, false, rcptItemCount, VT_I4, [] { return Number(0); },
+    {rcbGetVisible, false, false, rcptVisible, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(c.Visible()); }, false},
+    {rcbGetKeyTip, false, false, rcptKeyTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(KeyTipToText(c.KeyTip())); }, false},
+    {rcbGetLabel, true, false, rcptCaption, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Caption()); }, false},
+    {rcbGetEnabled, false, false, rcptEnabled, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(c.Enabled()); }, false},
+    {rcbGetPressed, true, false, rcptPressed, VT_BOOL, [] { return Flag(false); }, [](IqvrRibbonComponent& c) { return Flag(c.Pressed()); }, false},
+    {rcbGetSuperTip, true, false, rcptSuperTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.SuperTip()); }, false},
+    {rcbGetScreenTip, true, false, rcptScreenTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.ScreenTip()); }, false},
+    {rcbGetSize, false, false, rcptSize, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.Size()); }, false},
+    {rcbGetShowLabel, true, false, rcptShowCaption, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(c.ShowCaption()); }, false},
+    {rcbGetShowImage, true, false, rcptShowImage, VT_BOOL, [] { return Flag(false); }, [](IqvrRibbonComponent& c) { return Flag(RibbonHasImage(c)); }, false},
+    {rcbGetDescription, true, false, rcptDescription, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Description()); }, false},
+    {rcbGetText, false, false, rcptText, VT_EMPTY, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Text()); }, false},
+    {rcbGetItemCount, false, false, rcptItemCount, VT_I4, [] { return Number(0); },
      [](IqvrRibbonComponent& c) { return Number(c.GetItems() ? c.GetItems()->Count() : 0); }, false},
-    {27, false, true, rcptItemID, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Id()); }, false},
-    {29, false, true, rcptItemCaption, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Caption()); }, false},
-    {30, false, true, rcptItemScreenTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.ScreenTip()); }, false},
-    {31, false, true, rcptItemSuperTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.SuperTip()); }, false},
-    {32, false, true, rcptShowItemImage, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(RibbonHasImage(c)); }, false},
-    {33, false, false, rcptSelectedItemIndex, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.SelectedItemIndex()); }, false},
-    {34, false, false, rcptSelectedItemID, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.SelectedItemId()); }, false},
-    {35, false, false, rcptItemHeight, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.ItemHeight()); }, true},
-    {36, false, false, rcptItemWidth, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.ItemWidth()); }, true},
-    {37, false, false, rcptContent, VT_BSTR, [] { return Text(L""); }, ReadContent, false},
-    {38, false, false, rcptTitle, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Title()); }, false},
-    {62, false, false, rcptTarget, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Target()); }, false},
-    {63, false, false, rcptAltText, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.AltText()); }, false},
-    {64, false, false, rcptHelperText, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.HelperText()); }, false},
-    {65, false, false, rcptGroupStyle, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.GroupStyle()); }, false},
+    {rcbGetItemID, false, true, rcptItemID, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Id()); }, false},
+    {rcbGetItemLabel, false, true, rcptItemCaption, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Caption()); }, false},
+    {rcbGetItemScreenTip, false, true, rcptItemScreenTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.ScreenTip()); }, false},
+    {rcbGetItemSuperTip, false, true, rcptItemSuperTip, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.SuperTip()); }, false},
+    {rcbGetShowItemImage, false, true, rcptShowItemImage, VT_BOOL, [] { return Flag(true); }, [](IqvrRibbonComponent& c) { return Flag(RibbonHasImage(c)); }, false},
+    {rcbGetSelectedItemIndex, false, false, rcptSelectedItemIndex, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.SelectedItemIndex()); }, false},
+    {rcbGetSelectedItemId, false, false, rcptSelectedItemID, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.SelectedItemId()); }, false},
+    {rcbGetItemHeight, false, false, rcptItemHeight, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.ItemHeight()); }, true},
+    {rcbGetItemWidth, false, false, rcptItemWidth, VT_I4, [] { return Number(0); }, [](IqvrRibbonComponent& c) { return Number(c.ItemWidth()); }, true},
+    {rcbGetContent, false, false, rcptContent, VT_BSTR, [] { return Text(L""); }, ReadContent, false},
+    {rcbGetTitle, false, false, rcptTitle, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Title()); }, false},
+    {rcbGetTarget, false, false, rcptTarget, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.Target()); }, false},
+    {rcbGetAltText, false, false, rcptAltText, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.AltText()); }, false},
+    {rcbGetHelperText, false, false, rcptHelperText, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.HelperText()); }, false},
+    {rcbGetStyle, false, false, rcptGroupStyle, VT_BSTR, [] { return Text(L""); }, [](IqvrRibbonComponent& c) { return Text(c.GroupStyle()); }, false},
 };
 
 const PropertyCallback* FindPropertyCallback(DISPID id) {
@@ -266,7 +228,7 @@ IqvrRibbonComponent& ItemOf(IqvrRibbonComponent& list, int32_t index) {
     return *items->GetItem(index);
 }
 
-unique_variant AnswerProperty(const PropertyCallback& cb, TqvrCOMAddInModule* module, const Arguments& args) {
+unique_variant AnswerProperty(const PropertyCallback& cb, TqvrCOMAddInModule* module, const TqvrCallbackArguments& args) {
     ComPtr<IRibbonControl> control = args.Control(0);
     const int32_t index = cb.item ? args.Int(1) : -1;
     IqvrRibbonComponent* component = FindRibbonComponent(module, ControlId(control.Get()), cb.wrapped);
@@ -283,7 +245,19 @@ unique_variant AnswerProperty(const PropertyCallback& cb, TqvrCOMAddInModule* mo
 
 // ---- the other callbacks ----
 
-unique_variant AnswerImage(TqvrCOMAddInModule* module, const Arguments& args) {
+}  // namespace
+
+// ---- the handlers of the callback table ----
+
+namespace ribbon_callbacks {
+
+unique_variant Property(TqvrCOMAddInModule* module, DISPID id, const TqvrCallbackArguments& args) {
+    const PropertyCallback* property = FindPropertyCallback(id);
+    if (!property) throw EqvrError(L"The ribbon callback has no property to answer with.", DISP_E_MEMBERNOTFOUND, ErrorKind::Ole);
+    return AnswerProperty(*property, module, args);
+}
+
+unique_variant Image(TqvrCOMAddInModule* module, DISPID, const TqvrCallbackArguments& args) {
     ComPtr<IRibbonControl> control = args.Control(0);
     IqvrRibbonComponent* component = FindRibbonComponent(module, ControlId(control.Get()), true);
     if (!component) return Picture(nullptr);
@@ -294,7 +268,7 @@ unique_variant AnswerImage(TqvrCOMAddInModule* module, const Arguments& args) {
     return Picture(RibbonControlPicture(*component, *module));
 }
 
-unique_variant AnswerItemImage(TqvrCOMAddInModule* module, const Arguments& args) {
+unique_variant ItemImage(TqvrCOMAddInModule* module, DISPID, const TqvrCallbackArguments& args) {
     ComPtr<IRibbonControl> control = args.Control(0);
     const int32_t index = args.Int(1);
     const std::wstring controlId = ControlId(control.Get());
@@ -307,44 +281,49 @@ unique_variant AnswerItemImage(TqvrCOMAddInModule* module, const Arguments& args
     return Picture(RibbonItemPicture(ItemOf(*component, index), controlId, *module));
 }
 
-unique_variant AnswerImages(TqvrCOMAddInModule* module, const Arguments& args) {
+unique_variant Images(TqvrCOMAddInModule* module, DISPID, const TqvrCallbackArguments& args) {
     IqvrRibbonComponent* component = FindRibbonComponent(module, args.String(0), true);
     return Picture(component ? RibbonControlPicture(*component, *module) : nullptr);
 }
 
-void RibbonLoaded(TqvrCOMAddInModule* module, const Arguments& args) {
+unique_variant RibbonLoaded(TqvrCOMAddInModule* module, DISPID, const TqvrCallbackArguments& args) {
     ComPtr<IRibbonUI> ribbon = args.Interface<IRibbonUI>(0, L"ribbon");
-    if (!module) return;
+    if (!module) return {};
     module->SetRibbonUI(ribbon.Get());
     if (module->OfficeXMLNS().empty())
         module->SetOfficeXMLNS(module->HostMajorVersion() == 12 ? kCustomUINamespace2006 : kCustomUINamespace2009);
     module->Fire(module->OnRibbonLoaded, static_cast<TObject*>(module), ribbon.Get());
+    return {};
 }
 
 // Actions: the component stores what Office reports and raises its event (errors of the
 // add-in's handler go to the error report there, and Office is told success).
-void Act(TqvrCOMAddInModule* module, DISPID id, const Arguments& args) {
+unique_variant Act(TqvrCOMAddInModule* module, DISPID id, const TqvrCallbackArguments& args) {
     TqvrRibbonActionArguments action;
     action.Control = args.Control(0);
-    const bool wrapped = id == 50 || id == 52;
-    if (id == 52) action.Pressed = args.Bool(1);
-    if (id == 54) {
+    // A split button's inner button carries its own id ("...wrapped"): the buttons' actions
+    // reach the split button itself.
+    const bool wrapped = id == rcbOnActionCommon || id == rcbOnActionState;
+    if (id == rcbOnActionState) action.Pressed = args.Bool(1);
+    if (id == rcbOnActionSelected) {
         action.SelectedID = args.String(1);
         action.SelectedIndex = args.Int(2);
     }
-    if (id == 55) action.Text = args.String(1);
+    if (id == rcbOnChange) action.Text = args.String(1);
     if (IqvrRibbonComponent* component = FindRibbonComponent(module, ControlId(action.Control.Get()), wrapped))
         component->DoAction(action);
+    return {};
 }
 
 // Built-in commands the add-in overrides: Office's cancel flag comes back as the override left
 // it, unchanged when nothing overrides the command.
-void Repurpose(TqvrCOMAddInModule* module, DISPID id, const Arguments& args) {
+unique_variant Repurpose(TqvrCOMAddInModule* module, DISPID id, const TqvrCallbackArguments& args) {
+    const bool common = id == rcbOnActionCommonRepurposed;
     TqvrRibbonActionArguments action;
     action.Control = args.Control(0);
-    action.Pressed = id == 51 ? true : args.Bool(1);
-    VARIANT& flag = args.CancelFlag(id == 51 ? 1 : 2);
-    bool cancel = Arguments::ReadFlag(flag);
+    action.Pressed = common ? true : args.Bool(1);
+    VARIANT& flag = args.CancelFlag(common ? 1 : 2);
+    bool cancel = TqvrCallbackArguments::ReadFlag(flag);
     const std::wstring controlId = ControlId(action.Control.Get());
     if (module)
         for (TObject* command : module->Commands()) {
@@ -355,43 +334,26 @@ void Repurpose(TqvrCOMAddInModule* module, DISPID id, const Arguments& args) {
             cancel = action.Cancel;
             break;
         }
-    Arguments::WriteFlag(flag, cancel);
-}
-
-unique_variant RunCallback(TqvrCOMAddInModule* module, DISPID id, const Arguments& args) {
-    if (const PropertyCallback* property = FindPropertyCallback(id)) return AnswerProperty(*property, module, args);
-    switch (id) {
-        case 10: RibbonLoaded(module, args); break;
-        case 11: return AnswerImages(module, args);
-        case 17: return AnswerImage(module, args);
-        case 28: return AnswerItemImage(module, args);
-        case 50: case 52: case 54: case 55: Act(module, id, args); break;
-        case 51: case 53: Repurpose(module, id, args); break;
-        case 60: case 61: break;  // no component of this framework takes part in the Backstage view
-        default: break;
-    }
+    TqvrCallbackArguments::WriteFlag(flag, cancel);
     return {};
 }
 
-bool IsCallback(DISPID id) {
-    for (const TqvrRibbonCallback& cb : kRibbonCallbacks)
-        if (cb.id == id) return true;
-    return false;
-}
+unique_variant Ignore(TqvrCOMAddInModule*, DISPID, const TqvrCallbackArguments&) { return {}; }
 
-}  // namespace
+}  // namespace ribbon_callbacks
 
 // ---- IDispatch ----
 
 HRESULT RibbonGetIDsOfNames(ITypeInfo* typeInfo, LPOLESTR* names, UINT count, DISPID* ids) {
     if (!names || !ids) return E_POINTER;
-    HRESULT typeLibAnswer = DispGetIDsOfNames(typeInfo, names, count, ids);
-    if (SUCCEEDED(typeLibAnswer) || count == 0) return typeLibAnswer;
-    for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-    DISPID id = RibbonCallbackId(names[0]);
-    if (id == DISPID_UNKNOWN) return typeLibAnswer;
-    ids[0] = id;
-    return S_OK;
+    if (count > 0) {
+        if (DISPID id = RibbonCallbackId(names[0]); id != DISPID_UNKNOWN) {
+            for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
+            ids[0] = id;
+            return S_OK;
+        }
+    }
+    return DispGetIDsOfNames(typeInfo, names, count, ids);
 }
 
 namespace {
@@ -401,10 +363,9 @@ namespace {
 std::wstring CallbackDescription(DISPID id, const DISPPARAMS* params) noexcept {
     try {
         std::wstring text = L"callback " + qvr::DecimalText(id);
-        for (const TqvrRibbonCallback& c : kRibbonCallbacks)
-            if (c.id == id) text = c.name;
+        if (const TqvrRibbonCallback* c = FindRibbonCallback(id)) text = c->name;
         if (params && params->cArgs > 0) {
-            if (ComPtr<IRibbonControl> control = Arguments(params).Control(0)) {
+            if (ComPtr<IRibbonControl> control = TqvrCallbackArguments(params).Control(0)) {
                 unique_bstr controlId;
                 if (SUCCEEDED(control->get_Id(controlId.put()))) text += L" " + controlId.str();
             }
@@ -419,8 +380,8 @@ std::wstring CallbackDescription(DISPID id, const DISPPARAMS* params) noexcept {
 
 HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD flags, DISPPARAMS* params,
                      VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
-    HRESULT typeLibAnswer = DispInvoke(target.self, target.typeInfo, id, flags, params, result, excep, argErr);
-    if (SUCCEEDED(typeLibAnswer) || !IsCallback(id)) return typeLibAnswer;
+    const TqvrRibbonCallback* callback = FindRibbonCallback(id);
+    if (!callback) return DispInvoke(target.self, target.typeInfo, id, flags, params, result, excep, argErr);
 
     // At the verbose level each callback is traced by name and control with its result and time,
     // so that "was my callback called" has an answer.
@@ -428,7 +389,7 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
     if (VerboseLogging()) timer.emplace(L"callback", CallbackDescription(id, params));
     unique_variant answer;
     try {
-        answer = RunCallback(target.module, id, Arguments(params));
+        answer = callback->handler(target.module, id, TqvrCallbackArguments(params));
     } catch (...) {
         // The caller learns what went wrong from EXCEPINFO, as IDispatch's contract asks of
         // DISP_E_EXCEPTION; the same is published as error information for callers that look there.
@@ -452,110 +413,6 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
         VariantInit(&answer);
     }
     return S_OK;
-}
-
-// ---- the module's helpers for Office's built-in controls ----
-
-namespace {
-
-// The host's command bars, late bound; none when the host has none or will not say.
-ComPtr<IDispatch> HostCommandBars(const TqvrCOMAddInModule& module) {
-    try {
-        const VARIANT& host = module.HostApp();
-        if (host.vt != VT_DISPATCH || !host.pdispVal) return {};
-        unique_variant bars = GetPropertyByName(host.pdispVal, L"CommandBars");
-        if (bars.vt != VT_DISPATCH || !bars.pdispVal) return {};
-        return ComPtr<IDispatch>(TryQuery<_CommandBars>(bars.pdispVal).Get());
-    } catch (...) {
-        return {};
-    }
-}
-
-unique_variant CallMso(IDispatch* bars, const wchar_t* method, std::initializer_list<const VARIANT*> args) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
-    ThrowIfFailed(bars->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
-    return Invoke(bars, id, DISPATCH_METHOD, LOCALE_USER_DEFAULT, args);
-}
-
-bool MsoFlag(const TqvrCOMAddInModule& module, const wchar_t* method, const std::wstring& idMso) {
-    ComPtr<IDispatch> bars = HostCommandBars(module);
-    if (!bars) return false;
-    unique_variant id = unique_variant::FromString(idMso);
-    return Converted(CallMso(bars.Get(), method, {&id}), VT_BOOL).boolVal != VARIANT_FALSE;
-}
-
-std::wstring MsoText(const TqvrCOMAddInModule& module, const wchar_t* method, const std::wstring& idMso) {
-    ComPtr<IDispatch> bars = HostCommandBars(module);
-    if (!bars) return {};
-    unique_variant id = unique_variant::FromString(idMso);
-    unique_variant text = Converted(CallMso(bars.Get(), method, {&id}), VT_BSTR);
-    return std::wstring(text.bstrVal, SysStringLen(text.bstrVal));
-}
-
-}  // namespace
-
-bool TqvrCOMAddInModule::GetRibbonControlEnabled(const std::wstring& idMso) {
-    return MsoFlag(*this, L"GetEnabledMso", idMso);
-}
-
-bool TqvrCOMAddInModule::GetRibbonControlPressed(const std::wstring& idMso) {
-    return MsoFlag(*this, L"GetPressedMso", idMso);
-}
-
-bool TqvrCOMAddInModule::GetRibbonControlVisible(const std::wstring& idMso) {
-    return MsoFlag(*this, L"GetVisibleMso", idMso);
-}
-
-std::wstring TqvrCOMAddInModule::GetRibbonControlCaption(const std::wstring& idMso) {
-    return MsoText(*this, L"GetLabelMso", idMso);
-}
-
-std::wstring TqvrCOMAddInModule::GetRibbonControlScreentip(const std::wstring& idMso) {
-    return MsoText(*this, L"GetScreentipMso", idMso);
-}
-
-std::wstring TqvrCOMAddInModule::GetRibbonControlSupertip(const std::wstring& idMso) {
-    return MsoText(*this, L"GetSupertipMso", idMso);
-}
-
-ComPtr<IPictureDisp> TqvrCOMAddInModule::GetRibbonControlImage(const std::wstring& idMso, int32_t Width,
-                                                                int32_t Height) {
-    ComPtr<IDispatch> bars = HostCommandBars(*this);
-    if (!bars) return {};
-    unique_variant id = unique_variant::FromString(idMso);
-    unique_variant width = unique_variant::FromInt(Width);
-    unique_variant height = unique_variant::FromInt(Height);
-    unique_variant answer = CallMso(bars.Get(), L"GetImageMso", {&id, &width, &height});
-    ComPtr<IPictureDisp> picture;
-    if (ComPtr<IUnknown> unknown = InterfaceIn(answer))
-        ThrowIfFailed(unknown.As(&picture));
-    return picture;
-}
-
-void TqvrCOMAddInModule::RibbonControlExecute(const std::wstring& idMso) {
-    ComPtr<IDispatch> bars = HostCommandBars(*this);
-    if (!bars) return;
-    unique_variant id = unique_variant::FromString(idMso);
-    CallMso(bars.Get(), L"ExecuteMso", {&id});
-}
-
-void TqvrCOMAddInModule::ActivateRibbonTabMso(const std::wstring& ControlID) {
-    if (!FRibbonUI || FHostMajorVersion <= 13) return;
-    try {
-        ThrowIfFailed(FRibbonUI->ActivateTabMso(unique_bstr(ControlID).get()));
-    } catch (const std::exception&) {
-        HandleError(CurrentError());
-    }
-}
-
-void TqvrCOMAddInModule::ActivateRibbonTabQ(const std::wstring& ControlID, const std::wstring& TabNamespace) {
-    if (!FRibbonUI || FHostMajorVersion <= 13) return;
-    try {
-        ThrowIfFailed(FRibbonUI->ActivateTabQ(unique_bstr(ControlID).get(), unique_bstr(TabNamespace).get()));
-    } catch (const std::exception&) {
-        HandleError(CurrentError());
-    }
 }
 
 }  // namespace qvr

@@ -5,6 +5,7 @@
 
 #include "module/module.h"
 #include "module/ribbon_host.h"
+#include "ribbon/callbacks.h"
 #include "ribbon/ribbon.h"
 
 #include <oaidl.h>
@@ -13,27 +14,16 @@
 
 namespace qvr {
 
-// One ribbon callback: the name the markup gives Office and its dispatch id.
-struct TqvrRibbonCallback {
-    const wchar_t* name;
-    DISPID id;
-};
-inline constexpr size_t kRibbonCallbackCount = 40;
-// In table order; the ids are not contiguous.
-extern const TqvrRibbonCallback kRibbonCallbacks[kRibbonCallbackCount];
-
-// The dispatch id of a callback name (compared exactly, letter case included, as 8-bit text of
-// at most 255 characters); DISPID_UNKNOWN when it names no callback.
-DISPID RibbonCallbackId(const wchar_t* name);
-
-// IDispatch::GetIDsOfNames of the connection object: the type library first, then the callback
-// table for the first name (the others get DISPID_UNKNOWN).
+// IDispatch::GetIDsOfNames of the connection object: the callback table for the first name (the
+// others get DISPID_UNKNOWN), else the type library. No callback name is a member of the type
+// library, so the order changes no answer; it spares Office's many lookups of callback names a
+// search of the type library and of the interfaces it inherits (stdole2, loaded for it).
 HRESULT RibbonGetIDsOfNames(ITypeInfo* typeInfo, LPOLESTR* names, UINT count, DISPID* ids);
 
-// IDispatch::Invoke of the connection object: the type library first, then the callback of the
-// table. A callback that fails publishes its error and gives DISP_E_EXCEPTION with EXCEPINFO
-// filled (source: errorSource; description: the error's message; scode: its HRESULT); an id
-// outside the table gets the type library's answer.
+// IDispatch::Invoke of the connection object: the callback of the table, else the type library
+// (the table's ids are kept for the callbacks: an add-in's own members need others). A callback
+// that fails publishes its error and gives DISP_E_EXCEPTION with EXCEPINFO filled (source:
+// errorSource; description: the error's message; scode: its HRESULT).
 HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD flags, DISPPARAMS* params,
                      VARIANT* result, EXCEPINFO* excep, UINT* argErr);
 

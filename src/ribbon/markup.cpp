@@ -283,8 +283,8 @@ void GetCustomUI(TqvrCOMAddInModule& module, const std::wstring& RibbonID, std::
     else if (version >= 14)
         module.SetOfficeXMLNS(NeedsNamespace2009(module, RibbonID) ? kCustomUINamespace2009 : kCustomUINamespace2006);
     WriteNamespaces(xml, module);
-    xml.WriteAttributeString(L"onLoad", L"RibbonLoaded_Callback");
-    xml.WriteAttributeString(L"loadImage", L"GetImages_Callback");
+    xml.WriteAttributeString(L"onLoad", RibbonCallbackName(rcbRibbonLoaded));
+    xml.WriteAttributeString(L"loadImage", RibbonCallbackName(rcbGetImages));
 
     // 8. Start from scratch: the ribbon opens now, whatever follows.
     const bool fromScratch = (module.StartFromScratch() != 0 || module.StartFromScratch2010() != 0) &&

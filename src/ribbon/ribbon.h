@@ -6,6 +6,7 @@
 #include "com/collection.h"
 #include "com/component.h"
 #include "module/module.h"
+#include "ribbon/callbacks.h"
 #include "ribbon/graphics.h"
 #include "module/ribbon_types.h"
 
@@ -623,35 +624,35 @@ private:
 
 // Building blocks of the attribute lists shared by tabs and controls.
 namespace ribbonxml {
-inline constexpr const wchar_t* kGetVisible = L"GetVisible_Callback";
-inline constexpr const wchar_t* kGetKeyTip = L"GetKeyTip_Callback";
-inline constexpr const wchar_t* kGetLabel = L"GetLabel_Callback";
-inline constexpr const wchar_t* kGetEnabled = L"GetEnabled_Callback";
-inline constexpr const wchar_t* kGetPressed = L"GetPressed_Callback";
-inline constexpr const wchar_t* kGetImage = L"GetImage_Callback";
-inline constexpr const wchar_t* kGetSuperTip = L"GetSuperTip_Callback";
-inline constexpr const wchar_t* kGetScreenTip = L"GetScreenTip_Callback";
-inline constexpr const wchar_t* kGetSize = L"GetSize_Callback";
-inline constexpr const wchar_t* kGetShowLabel = L"GetShowLabel_Callback";
-inline constexpr const wchar_t* kGetShowImage = L"GetShowImage_Callback";
-inline constexpr const wchar_t* kGetDescription = L"GetDescription_Callback";
-inline constexpr const wchar_t* kGetText = L"GetText_Callback";
-inline constexpr const wchar_t* kGetItemCount = L"GetItemCount_Callback";
-inline constexpr const wchar_t* kGetItemID = L"GetItemID_Callback";
-inline constexpr const wchar_t* kGetItemImage = L"GetItemImage_Callback";
-inline constexpr const wchar_t* kGetItemLabel = L"GetItemLabel_Callback";
-inline constexpr const wchar_t* kGetItemScreenTip = L"GetItemScreenTip_Callback";
-inline constexpr const wchar_t* kGetItemSuperTip = L"GetItemSuperTip_Callback";
-inline constexpr const wchar_t* kGetSelectedItemIndex = L"GetSelectedItemIndex_Callback";
-inline constexpr const wchar_t* kGetSelectedItemId = L"GetSelectedItemId_Callback";
-inline constexpr const wchar_t* kGetItemHeight = L"GetItemHeight_Callback";
-inline constexpr const wchar_t* kGetItemWidth = L"GetItemWidth_Callback";
-inline constexpr const wchar_t* kGetContent = L"GetContent_Callback";
-inline constexpr const wchar_t* kGetTitle = L"GetTitle_Callback";
-inline constexpr const wchar_t* kOnActionCommon = L"OnActionCommon_Callback";
-inline constexpr const wchar_t* kOnActionState = L"OnActionState_Callback";
-inline constexpr const wchar_t* kOnActionSelected = L"OnActionSelected_Callback";
-inline constexpr const wchar_t* kOnChange = L"OnChange_Callback";
+inline constexpr const wchar_t* kGetVisible = RibbonCallbackName(rcbGetVisible);
+inline constexpr const wchar_t* kGetKeyTip = RibbonCallbackName(rcbGetKeyTip);
+inline constexpr const wchar_t* kGetLabel = RibbonCallbackName(rcbGetLabel);
+inline constexpr const wchar_t* kGetEnabled = RibbonCallbackName(rcbGetEnabled);
+inline constexpr const wchar_t* kGetPressed = RibbonCallbackName(rcbGetPressed);
+inline constexpr const wchar_t* kGetImage = RibbonCallbackName(rcbGetImage);
+inline constexpr const wchar_t* kGetSuperTip = RibbonCallbackName(rcbGetSuperTip);
+inline constexpr const wchar_t* kGetScreenTip = RibbonCallbackName(rcbGetScreenTip);
+inline constexpr const wchar_t* kGetSize = RibbonCallbackName(rcbGetSize);
+inline constexpr const wchar_t* kGetShowLabel = RibbonCallbackName(rcbGetShowLabel);
+inline constexpr const wchar_t* kGetShowImage = RibbonCallbackName(rcbGetShowImage);
+inline constexpr const wchar_t* kGetDescription = RibbonCallbackName(rcbGetDescription);
+inline constexpr const wchar_t* kGetText = RibbonCallbackName(rcbGetText);
+inline constexpr const wchar_t* kGetItemCount = RibbonCallbackName(rcbGetItemCount);
+inline constexpr const wchar_t* kGetItemID = RibbonCallbackName(rcbGetItemID);
+inline constexpr const wchar_t* kGetItemImage = RibbonCallbackName(rcbGetItemImage);
+inline constexpr const wchar_t* kGetItemLabel = RibbonCallbackName(rcbGetItemLabel);
+inline constexpr const wchar_t* kGetItemScreenTip = RibbonCallbackName(rcbGetItemScreenTip);
+inline constexpr const wchar_t* kGetItemSuperTip = RibbonCallbackName(rcbGetItemSuperTip);
+inline constexpr const wchar_t* kGetSelectedItemIndex = RibbonCallbackName(rcbGetSelectedItemIndex);
+inline constexpr const wchar_t* kGetSelectedItemId = RibbonCallbackName(rcbGetSelectedItemId);
+inline constexpr const wchar_t* kGetItemHeight = RibbonCallbackName(rcbGetItemHeight);
+inline constexpr const wchar_t* kGetItemWidth = RibbonCallbackName(rcbGetItemWidth);
+inline constexpr const wchar_t* kGetContent = RibbonCallbackName(rcbGetContent);
+inline constexpr const wchar_t* kGetTitle = RibbonCallbackName(rcbGetTitle);
+inline constexpr const wchar_t* kOnActionCommon = RibbonCallbackName(rcbOnActionCommon);
+inline constexpr const wchar_t* kOnActionState = RibbonCallbackName(rcbOnActionState);
+inline constexpr const wchar_t* kOnActionSelected = RibbonCallbackName(rcbOnActionSelected);
+inline constexpr const wchar_t* kOnChange = RibbonCallbackName(rcbOnChange);
 
 // The marker of a control written into a context menu.
 inline constexpr const wchar_t* kContextMenuMarker = L"_qvr_context_menu_";

@@ -127,6 +127,45 @@ TEST_F(Names, IdsNoNameLeadsToGetTheTypeLibrarysAnswer) {
     }
 }
 
+// Office learns the callbacks' names from the markup alone: every name the markup writes, for
+// every kind of control, must resolve to a member of the connection object.
+TEST_F(DispatchFixture, EveryCallbackTheMarkupNamesResolves) {
+    Connect([](TqvrCOMAddInModule& m) {
+        Tree t(m);
+        t.Add<TqvrRibbonButton>(rctButton, L"B");
+        t.Add<TqvrRibbonCheckBox>(rctCheckBox, L"C");
+        t.Add<TqvrRibbonEditBox>(rctEditBox, L"E");
+        t.Add<TqvrRibbonComboBox>(rctComboBox, L"Co");
+        t.Add<TqvrRibbonDropDown>(rctDropDown, L"D");
+        t.Add<TqvrRibbonGallery>(rctGallery, L"Ga");
+        t.Add<TqvrRibbonLabel>(rctLabel, L"L");
+        auto* split = t.Add<TqvrRibbonSplitButton>(rctSplitButton, L"S");
+        t.Add<TqvrRibbonButton>(split->Controls(), rctButton, L"SB");
+        auto* menu = t.Add<TqvrRibbonMenu>(rctMenu, L"M");
+        menu->SetDynamic(true);
+        t.Add<TqvrRibbonMenuSeparator>(menu->Controls(), rctMenuSeparator, L"MS");
+        t.Add<TqvrRibbonDialogBoxLauncher>(rctDialogBoxLauncher, L"DL");
+    });
+    std::wstring xml;
+    GetCustomUI(Module(), L"Microsoft.Excel.Workbook", xml);
+    std::set<std::wstring> names;
+    for (size_t at = xml.find(L"_Callback\""); at != std::wstring::npos; at = xml.find(L"_Callback\"", at + 1)) {
+        size_t start = xml.rfind(L'"', at) + 1;
+        names.insert(xml.substr(start, at + 9 - start));
+    }
+    // The document's own two and the getters and actions of the controls above.
+    for (const wchar_t* expected : {L"RibbonLoaded_Callback", L"GetImages_Callback", L"GetLabel_Callback",
+                                    L"OnActionCommon_Callback", L"OnActionState_Callback", L"OnChange_Callback",
+                                    L"OnActionSelected_Callback", L"GetItemCount_Callback", L"GetContent_Callback"})
+        EXPECT_EQ(1u, names.count(expected)) << expected;
+    for (const std::wstring& name : names) {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR raw[] = {const_cast<LPOLESTR>(name.c_str())};
+        EXPECT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, raw, 1, LOCALE_USER_DEFAULT, &id)) << name;
+        EXPECT_NE(DISPID_UNKNOWN, id) << name;
+    }
+}
+
 // ---- answers ----
 
 class AddInAnswers : public DispatchFixture {
