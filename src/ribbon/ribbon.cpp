@@ -33,12 +33,9 @@ void RemoveFrom(std::vector<TqvrRibbonTab*>& list, TqvrRibbonTab* tab) {
 IqvrRibbonComponent* AsRibbonComponent(TObject* object) { return dynamic_cast<IqvrRibbonComponent*>(object); }
 
 void RegisterRibbonClasses() {
-    static const bool registered = [] {
-        RegisterComponentClass(L"TqvrRibbonTab", [](TComponent* owner) -> TComponent* { return new TqvrRibbonTab(owner); });
-        RegisterComponentClass(L"TImageList", [](TComponent* owner) -> TComponent* { return new TImageList(owner); });
-        return true;
-    }();
-    (void)registered;
+    // Registering again replaces an entry with the same one: no once-only guard is needed.
+    RegisterComponentClass(L"TqvrRibbonTab", [](TComponent* owner) -> TComponent* { return new TqvrRibbonTab(owner); });
+    RegisterComponentClass(L"TImageList", [](TComponent* owner) -> TComponent* { return new TImageList(owner); });
 }
 
 std::wstring NewDesignId(const std::wstring& prefix) {
