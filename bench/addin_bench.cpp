@@ -19,6 +19,7 @@
 #include "bench_support.h"
 #include "addin/handoff_files.h"
 #include "com/handles.h"
+#include "excel_like_process.h"
 #include "excel_sim.h"
 #include "office_host.h"
 #include "ribbon_host.h"
@@ -147,36 +148,6 @@ double TwoHiddenWindows() {
     }
     return Now() - t0;
 }
-
-// Excel as the add-in finds it: its main window is up and the system libraries the add-in links
-// against are loaded long before any COM add-in is. The bench's own process has neither, so
-// without this the first top-level window of the process (the window system's connection, a few
-// MB under Wine) and those libraries would be charged to whichever add-in loads first.
-class ExcelLikeProcess {
-public:
-    ExcelLikeProcess() {
-        for (const wchar_t* name : {L"comctl32.dll", L"shell32.dll", L"shlwapi.dll", L"version.dll", L"uxtheme.dll"})
-            libraries_.emplace_back(LoadLibraryW(name));
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"XLMAIN";
-        RegisterClassW(&wc);
-        main_ = CreateWindowExW(0, L"XLMAIN", L"Excel", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
-                                wc.hInstance, nullptr);
-    }
-    ~ExcelLikeProcess() {
-        if (main_) DestroyWindow(main_);
-        UnregisterClassW(L"XLMAIN", GetModuleHandleW(nullptr));
-    }
-    ExcelLikeProcess(const ExcelLikeProcess&) = delete;
-    ExcelLikeProcess& operator=(const ExcelLikeProcess&) = delete;
-    bool Ready() const { return main_ != nullptr; }
-
-private:
-    std::vector<qvr::unique_hmodule> libraries_;
-    HWND main_ = nullptr;
-};
 
 struct Memory {
     SIZE_T privateBytes = 0;

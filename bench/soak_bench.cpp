@@ -33,6 +33,7 @@
 // With --check the program fails (exit code 3) when the add-in's heap grows by more than <KB> over
 // the cycles, when it keeps GDI or USER objects the null add-in does not, or when it keeps any
 // thread-local storage index.
+#include "excel_like_process.h"
 #include "excel_sim.h"
 #include "office_host.h"
 #include "ribbon_host.h"
@@ -139,36 +140,6 @@ bool RunCycle(const std::wstring& dll, REFCLSID clsid, Cycle cycle) {
     }
     return GetModuleHandleW(dll.c_str()) == nullptr;
 }
-
-// Excel as the add-in finds it (as in addin_bench): its main window up and the system libraries
-// loaded, so that neither is charged to the first add-in loaded.
-class ExcelLikeProcess {
-public:
-    ExcelLikeProcess() {
-        for (const wchar_t* name : {L"comctl32.dll", L"shell32.dll", L"shlwapi.dll", L"version.dll", L"uxtheme.dll"})
-            libraries_.push_back(LoadLibraryW(name));
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"XLMAIN";
-        RegisterClassW(&wc);
-        main_ = CreateWindowExW(0, L"XLMAIN", L"Excel", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
-                                wc.hInstance, nullptr);
-    }
-    ~ExcelLikeProcess() {
-        if (main_) DestroyWindow(main_);
-        UnregisterClassW(L"XLMAIN", GetModuleHandleW(nullptr));
-        for (HMODULE m : libraries_)
-            if (m) FreeLibrary(m);
-    }
-    ExcelLikeProcess(const ExcelLikeProcess&) = delete;
-    ExcelLikeProcess& operator=(const ExcelLikeProcess&) = delete;
-    bool Ready() const { return main_ != nullptr; }
-
-private:
-    std::vector<HMODULE> libraries_;
-    HWND main_ = nullptr;
-};
 
 // Bytes in busy blocks of every heap of the process.
 double HeapInUse() {
