@@ -43,23 +43,31 @@ mkdir -p "$logs"
 rows="$logs/rows.txt"
 : >"$rows"
 failed=()
+
+# run_bench <name in the table> <label> <program> <log> [args...]: runs one bench and adds its rows.
+run_bench() {
+  local name="$1" label="$2" program="$3" log="$4"
+  shift 4
+  echo "== running $label $*" >&2
+  if ! "$root/cmake/wine-run.sh" "$program" "$@" >"$log" 2>&1; then
+    failed+=("$label")
+    echo "== $label failed; its output:" >&2
+    cat "$log" >&2
+  fi
+  local found line
+  found=$(tr -d '\r' <"$log" | grep '^ROW|' || true)
+  if [ -z "$found" ]; then
+    failed+=("$label (no figures)")
+  else
+    while IFS= read -r line; do printf '%s|%s\n' "$name" "${line#ROW|}" >>"$rows"; done <<<"$found"
+  fi
+}
+
 for item in "${benches[@]}"; do
   name="${item%%:*}"
   args=()
   if [ "$item" != "$name" ]; then read -r -a args <<<"${item#*:}"; fi
-  log="$logs/$name.log"
-  echo "== running $name ${args[*]:-}" >&2
-  if ! "$root/cmake/wine-run.sh" "$build/bin/$name.exe" "${args[@]}" >"$log" 2>&1; then
-    failed+=("$name")
-    echo "== $name failed; its output:" >&2
-    cat "$log" >&2
-  fi
-  found=$(tr -d '\r' <"$log" | grep '^ROW|' || true)
-  if [ -z "$found" ]; then
-    failed+=("$name (no figures)")
-  else
-    while IFS= read -r line; do printf '%s|%s\n' "$name" "${line#ROW|}" >>"$rows"; done <<<"$found"
-  fi
+  run_bench "$name" "$name" "$build/bin/$name.exe" "$logs/$name.log" "${args[@]}"
 done
 
 # The soak bench runs in the 64-bit build as well (the 64-bit add-in for 64-bit Office): its rows
@@ -70,24 +78,12 @@ for item in "${benches[@]}"; do
   if [ "$item" != soak_bench ]; then read -r -a args <<<"${item#*:}"; fi
   build64="${BUILD64_DIR:-build64}"
   case "$build64" in /*) ;; *) build64="$root/$build64" ;; esac
-  log="$logs/soak_bench-x86_64.log"
   if [ -z "${QVR_BENCH_NOBUILD:-}" ]; then
     echo "== building soak_bench in $build64" >&2
     cmake -S . -B "$build64" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64.cmake -DQVR_BUILD_TESTS=ON >/dev/null
     cmake --build "$build64" -j2 --target soak_bench >&2
   fi
-  echo "== running soak_bench (x86_64) ${args[*]:-}" >&2
-  if ! "$root/cmake/wine-run.sh" "$build64/bin/soak_bench.exe" "${args[@]}" >"$log" 2>&1; then
-    failed+=("soak_bench (x86_64)")
-    echo "== soak_bench (x86_64) failed; its output:" >&2
-    cat "$log" >&2
-  fi
-  found=$(tr -d '\r' <"$log" | grep '^ROW|' || true)
-  if [ -z "$found" ]; then
-    failed+=("soak_bench (x86_64, no figures)")
-  else
-    while IFS= read -r line; do printf '%s|%s\n' soak_bench "${line#ROW|}" >>"$rows"; done <<<"$found"
-  fi
+  run_bench soak_bench "soak_bench (x86_64)" "$build64/bin/soak_bench.exe" "$logs/soak_bench-x86_64.log" "${args[@]}"
 done
 
 # Where the DLL's bytes go, from its link map: sections, then each library and source file.

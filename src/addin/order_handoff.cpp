@@ -1,6 +1,5 @@
 // The order hand-off command: the open workbook goes to the order upload program.
 #include "addin/addin_module.h"
-#include "com/numbers.h"
 #include "addin/handoff_files.h"
 #include "addin/texts.h"
 #include "com/dialogs.h"
@@ -8,6 +7,7 @@
 #include "com/error.h"
 #include "com/handles.h"
 #include "com/log.h"
+#include "com/numbers.h"
 #include "com/query.h"
 #include "module/excel_app.h"
 

@@ -55,12 +55,24 @@ unique_variant Invoke(IDispatch* target, DISPID id, WORD flags, LCID lcid, std::
     return result;
 }
 
-unique_variant GetPropertyByName(IDispatch* target, const wchar_t* name, LCID lcid) {
+unique_variant InvokeByName(IDispatch* target, const wchar_t* name, WORD flags, LCID lcid,
+                            std::initializer_list<const VARIANT*> args) {
     if (!target) ThrowIfFailed(E_POINTER);
     DISPID id = DISPID_UNKNOWN;
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     ThrowIfFailed(target->GetIDsOfNames(IID_NULL, names, 1, lcid, &id));
-    return Invoke(target, id, DISPATCH_PROPERTYGET, lcid);
+    return Invoke(target, id, flags, lcid, args);
+}
+
+unique_variant GetPropertyByName(IDispatch* target, const wchar_t* name, LCID lcid) {
+    return InvokeByName(target, name, DISPATCH_PROPERTYGET, lcid);
+}
+
+unique_variant ConvertedVariant(const VARIANT& value, VARTYPE type) {
+    unique_variant out;
+    ThrowIfFailed(VariantCopyInd(&out, const_cast<VARIANT*>(&value)));
+    ThrowIfFailed(VariantChangeType(&out, &out, 0, type));
+    return out;
 }
 
 }  // namespace qvr

@@ -31,7 +31,15 @@ std::wstring DispatchFailureText(HRESULT hr, const TDispatchException& exception
 unique_variant Invoke(IDispatch* target, DISPID id, WORD flags, LCID lcid = LOCALE_USER_DEFAULT,
                       std::initializer_list<const VARIANT*> args = {});
 
-// A property get by name (for members whose dispatch id is not fixed).
+// Invoke for a member named by name (for members whose dispatch id is not fixed).
+unique_variant InvokeByName(IDispatch* target, const wchar_t* name, WORD flags, LCID lcid = LOCALE_USER_DEFAULT,
+                            std::initializer_list<const VARIANT*> args = {});
+
+// A property get by name.
 unique_variant GetPropertyByName(IDispatch* target, const wchar_t* name, LCID lcid = LOCALE_USER_DEFAULT);
+
+// A copy of `value` (a by-reference value read through) converted to `type`; raises when it
+// cannot be converted.
+unique_variant ConvertedVariant(const VARIANT& value, VARTYPE type);
 
 }  // namespace qvr

@@ -103,21 +103,17 @@ void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view 
         SYSTEMTIME t;
         GetSystemTime(&t);
         // 2026-12-10T13:50:01.123Z <process id>
+        const struct {
+            unsigned value, digits;
+            wchar_t after;
+        } stamp[] = {{t.wYear, 4, L'-'}, {t.wMonth, 2, L'-'}, {t.wDay, 2, L'T'}, {t.wHour, 2, L':'},
+                     {t.wMinute, 2, L':'}, {t.wSecond, 2, L'.'}, {t.wMilliseconds, 3, L'Z'}};
         std::wstring text;
-        AppendUnsigned(text, t.wYear, 4);
-        text += L'-';
-        AppendUnsigned(text, t.wMonth, 2);
-        text += L'-';
-        AppendUnsigned(text, t.wDay, 2);
-        text += L'T';
-        AppendUnsigned(text, t.wHour, 2);
-        text += L':';
-        AppendUnsigned(text, t.wMinute, 2);
-        text += L':';
-        AppendUnsigned(text, t.wSecond, 2);
-        text += L'.';
-        AppendUnsigned(text, t.wMilliseconds, 3);
-        text += L"Z ";
+        for (const auto& part : stamp) {
+            AppendUnsigned(text, part.value, part.digits);
+            text += part.after;
+        }
+        text += L' ';
         AppendUnsigned(text, GetCurrentProcessId());
         text += L' ';
         text += level;

@@ -1,7 +1,7 @@
 #include "module/hidden_windows.h"
-#include "com/numbers.h"
 
 #include "com/error.h"
+#include "com/numbers.h"
 #include "com/registry.h"
 #include "module/module.h"
 

@@ -27,32 +27,23 @@ ComPtr<_CommandBars> TqvrCOMAddInModule::HostCommandBars() const noexcept {
 
 namespace {
 
-unique_variant Converted(const VARIANT& v, VARTYPE vt) {
-    unique_variant out;
-    ThrowIfFailed(VariantCopyInd(&out, const_cast<VARIANT*>(&v)));
-    ThrowIfFailed(VariantChangeType(&out, &out, 0, vt));
-    return out;
-}
-
+// A method of the command bars that takes a built-in control's idMso first.
 unique_variant CallMso(IDispatch* bars, const wchar_t* method, std::initializer_list<const VARIANT*> args) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[] = {const_cast<LPOLESTR>(method)};
-    ThrowIfFailed(bars->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
-    return Invoke(bars, id, DISPATCH_METHOD, LOCALE_USER_DEFAULT, args);
+    return InvokeByName(bars, method, DISPATCH_METHOD, LOCALE_USER_DEFAULT, args);
 }
 
 bool MsoFlag(const TqvrCOMAddInModule& module, const wchar_t* method, const std::wstring& idMso) {
     ComPtr<_CommandBars> bars = module.HostCommandBars();
     if (!bars) return false;
     unique_variant id = unique_variant::FromString(idMso);
-    return Converted(CallMso(bars.Get(), method, {&id}), VT_BOOL).boolVal != VARIANT_FALSE;
+    return ConvertedVariant(CallMso(bars.Get(), method, {&id}), VT_BOOL).boolVal != VARIANT_FALSE;
 }
 
 std::wstring MsoText(const TqvrCOMAddInModule& module, const wchar_t* method, const std::wstring& idMso) {
     ComPtr<_CommandBars> bars = module.HostCommandBars();
     if (!bars) return {};
     unique_variant id = unique_variant::FromString(idMso);
-    unique_variant text = Converted(CallMso(bars.Get(), method, {&id}), VT_BSTR);
+    unique_variant text = ConvertedVariant(CallMso(bars.Get(), method, {&id}), VT_BSTR);
     return std::wstring(text.bstrVal, SysStringLen(text.bstrVal));
 }
 

@@ -1,8 +1,8 @@
 #include "ribbon/controls.h"
-#include "com/numbers.h"
 
 #include "com/dialogs.h"
 #include "com/error.h"
+#include "com/numbers.h"
 
 #include <array>
 #include <span>

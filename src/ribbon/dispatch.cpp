@@ -1,9 +1,9 @@
 #include "ribbon/dispatch.h"
-#include "com/numbers.h"
 
 #include "com/dispatch.h"
 #include "com/error.h"
 #include "com/log.h"
+#include "com/numbers.h"
 #include "com/query.h"
 #include "ribbon/controls.h"
 #include "ribbon/markup.h"
@@ -59,13 +59,6 @@ namespace {
     throw EqvrError(FormatText(L"Invalid ribbon callback argument: %s", {what}), DISP_E_TYPEMISMATCH, ErrorKind::Ole);
 }
 
-unique_variant Converted(const VARIANT& v, VARTYPE vt) {
-    unique_variant out;
-    ThrowIfFailed(VariantCopyInd(&out, const_cast<VARIANT*>(&v)));
-    ThrowIfFailed(VariantChangeType(&out, &out, 0, vt));
-    return out;
-}
-
 }  // namespace
 
 // Office's arguments in Office's order: its first argument is the last element of the array.
@@ -97,11 +90,11 @@ public:
     }
     ComPtr<IRibbonControl> Control(UINT i) const { return Interface<IRibbonControl>(i, L"ribbon control"); }
     std::wstring String(UINT i) const {
-        unique_variant v = Converted(At(i), VT_BSTR);
+        unique_variant v = ConvertedVariant(At(i), VT_BSTR);
         return std::wstring(v.bstrVal, SysStringLen(v.bstrVal));
     }
-    bool Bool(UINT i) const { return Converted(At(i), VT_BOOL).boolVal != VARIANT_FALSE; }
-    int32_t Int(UINT i) const { return Converted(At(i), VT_I4).lVal; }
+    bool Bool(UINT i) const { return ConvertedVariant(At(i), VT_BOOL).boolVal != VARIANT_FALSE; }
+    int32_t Int(UINT i) const { return ConvertedVariant(At(i), VT_I4).lVal; }
 
     // A flag Office passes by reference and reads back.
     VARIANT& CancelFlag(UINT i) const {
@@ -111,7 +104,7 @@ public:
     }
     static bool ReadFlag(const VARIANT& ref) {
         return ref.vt == (VT_BYREF | VT_BOOL) ? *ref.pboolVal != VARIANT_FALSE
-                                              : Converted(*ref.pvarVal, VT_BOOL).boolVal != VARIANT_FALSE;
+                                              : ConvertedVariant(*ref.pvarVal, VT_BOOL).boolVal != VARIANT_FALSE;
     }
     static void WriteFlag(VARIANT& ref, bool value) {
         if (ref.vt == (VT_BYREF | VT_BOOL)) {
@@ -238,7 +231,7 @@ unique_variant AnswerProperty(const PropertyCallback& cb, TqvrCOMAddInModule* mo
     ComPtr<IDispatch> context = ControlContext(control.Get());
     component->DoPropertyChanging(cb.kind, value, context.Get(), index);
     if (cb.answer == VT_EMPTY) return value;
-    unique_variant answer = Converted(value, cb.answer);
+    unique_variant answer = ConvertedVariant(value, cb.answer);
     if (cb.minusOneIsZero && answer.lVal == -1) answer.lVal = 0;
     return answer;
 }

@@ -1,6 +1,7 @@
 // The ribbon callbacks: Office calls the names written into the markup through IDispatch on the
-// connection object. Here are their fixed dispatch ids, the decoding of Office's arguments, the
-// lookup from the control Office names to the ribbon component, and the answers.
+// connection object. Here are the connection object's IDispatch for them (their table is in
+// ribbon/callbacks.h), the decoding of Office's arguments, the lookup from the control Office
+// names to the ribbon component, and the answers.
 #pragma once
 
 #include "module/module.h"

@@ -1,7 +1,7 @@
 #include "ribbon/ribbon.h"
-#include "com/numbers.h"
 
 #include "com/error.h"
+#include "com/numbers.h"
 #include "ribbon/controls.h"
 #include "ribbon/host.h"
 

@@ -1,10 +1,10 @@
 #include "server/registration.h"
-#include "com/numbers.h"
 
 #include "com/dialogs.h"
 #include "com/error.h"
 #include "com/guards.h"
 #include "com/handles.h"
+#include "com/numbers.h"
 #include "com/registry.h"
 #include "com/texts.h"
 #include "module/module.h"

@@ -1,9 +1,9 @@
 // The add-in's source in the Windows Application log: registered with the DLL as its message file,
 // so that Event Viewer and event collectors render the add-in's events as text.
 #include "server/registration.h"
-#include "com/numbers.h"
 
 #include "com/log.h"
+#include "com/numbers.h"
 
 #include <windows.h>
 
