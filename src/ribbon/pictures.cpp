@@ -68,6 +68,99 @@ struct DibHeader {
     RGBQUAD colours[256];  // the colour table, or the three bit-field masks
 };
 
+// One image as the content of an .ico file: the colour rows (bottom row first) in the layout
+// `info` describes, the mask rows (1 bit per pixel, 1 = clear) below them.
+std::vector<uint8_t> IcoFile(int width, int height, const DibHeader& info, std::vector<uint8_t> colourBits,
+                             std::vector<uint8_t> maskBits) {
+    const int depth = info.header.biBitCount;
+    const size_t colourRow = RowBytes(width, depth), maskRow = RowBytes(width, 1);
+    // Mask and alpha agree on what is clear, so that the picture looks the same to readers that
+    // draw by the mask and to those that honour the alpha channel. A 32-bit icon without any alpha
+    // is drawn through its mask alone: its alpha is made from the mask. In one with alpha, a
+    // pixel of alpha 0 is invisible, and the mask says so too.
+    if (depth == 32 && info.header.biCompression == BI_RGB) {
+        bool anyAlpha = false;
+        for (size_t i = 3; i < colourBits.size(); i += 4) anyAlpha |= colourBits[i] != 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                uint8_t& alpha = colourBits[y * colourRow + x * 4 + 3];
+                uint8_t& maskByte = maskBits[y * maskRow + x / 8];
+                const uint8_t bit = static_cast<uint8_t>(0x80 >> (x % 8));
+                if (!anyAlpha) alpha = (maskByte & bit) ? 0 : 0xFF;
+                else if (alpha == 0) maskByte |= bit;
+            }
+    }
+
+    // The colour header: its own depth, a doubled height (colour and mask), the table or masks.
+    size_t tableBytes = 0;
+    if (depth <= 8) tableBytes = (size_t{1} << depth) * sizeof(RGBQUAD);
+    else if (info.header.biCompression == BI_BITFIELDS) tableBytes = 3 * sizeof(DWORD);
+    BITMAPINFOHEADER header = info.header;
+    header.biHeight = height * 2;
+    header.biSizeImage = static_cast<DWORD>(colourBits.size() + maskBits.size());
+    header.biClrUsed = 0;
+    header.biClrImportant = 0;
+    const size_t imageBytes = sizeof(header) + tableBytes + colourBits.size() + maskBits.size();
+
+    std::vector<uint8_t> out;
+    out.reserve(22 + imageBytes);
+    Append(out, uint16_t{0});  // reserved
+    Append(out, uint16_t{1});  // an icon
+    Append(out, uint16_t{1});  // one image
+    out.push_back(static_cast<uint8_t>(width));
+    out.push_back(static_cast<uint8_t>(height));
+    out.push_back(static_cast<uint8_t>(depth));  // planes times bits per pixel, as the entry's colour count
+    out.push_back(0);
+    Append(out, uint16_t{0});  // planes: read from the image header
+    Append(out, uint16_t{0});  // bit count: read from the image header
+    Append(out, static_cast<uint32_t>(imageBytes));
+    Append(out, uint32_t{22});
+    Append(out, header);
+    const auto* table = reinterpret_cast<const uint8_t*>(info.colours);
+    out.insert(out.end(), table, table + tableBytes);
+    Append(out, colourBits);
+    Append(out, maskBits);
+    return out;
+}
+
+// Rows top to bottom - 1 of a bitmap (top-down coordinates), columns left to right - 1, as 32-bit
+// pixels with the bottom row first, the order of an .ico file. Only those rows are read: an
+// image list holds all its pictures in one bitmap.
+std::vector<uint32_t> BottomUpPixels(HDC dc, HBITMAP bitmap, const RECT& area) {
+    BITMAP bm{};
+    if (!GetObjectW(bitmap, sizeof(bm), &bm) || area.left < 0 || area.top < 0 || area.right > bm.bmWidth ||
+        area.bottom > bm.bmHeight || area.right <= area.left || area.bottom <= area.top)
+        throw EqvrError(L"Invalid bitmap");
+    const int rows = area.bottom - area.top, width = area.right - area.left;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = bm.bmWidth;
+    info.bmiHeader.biHeight = bm.bmHeight;  // bottom-up: scan line 0 is the bitmap's last row
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<uint32_t> full(static_cast<size_t>(bm.bmWidth) * rows);
+    if (GetDIBits(dc, bitmap, static_cast<UINT>(bm.bmHeight - area.bottom), static_cast<UINT>(rows), full.data(), &info,
+                  DIB_RGB_COLORS) != rows)
+        throw EqvrError(L"Invalid bitmap");
+    if (width == bm.bmWidth) return full;
+    std::vector<uint32_t> out(static_cast<size_t>(width) * rows);
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(&out[static_cast<size_t>(y) * width], &full[static_cast<size_t>(y) * bm.bmWidth + area.left],
+                    static_cast<size_t>(width) * 4);
+    return out;
+}
+
+// Whether the platform's icons of image-list pictures are 32 bits per pixel: it makes their
+// colour bitmaps at the display's depth.
+bool DisplayIs32Bit() {
+    HDC screen = GetDC(nullptr);
+    if (!screen) return false;
+    const int bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+    ReleaseDC(nullptr, screen);
+    return bits == 32;
+}
+
 // The ICO data made for Office 2010 and later, kept under the stamp of the picture it was made
 // from (a glyph's, or an image list's with the index in it): making it takes milliseconds of
 // image-list and GDI work, handing it out again a copy into a new stream. A stamp changes with
@@ -135,9 +228,15 @@ ComPtr<IUnknown> Picture(const TqvrBitmap* glyph, int32_t imageIndex, const TIma
     const uint64_t stamp = hasGlyph ? glyph->Stamp() : images->Stamp();
     const int32_t index = hasGlyph ? -1 : imageIndex;
     if (ComPtr<IUnknown> kept = g_icoCache.Answer(stamp, index)) return kept;
-    unique_hicon icon = RibbonPictureIcon(glyph, imageIndex, images);
-    if (!icon) return {};
-    const std::vector<uint8_t> data = IconFileData(icon.get());
+    // An image-list picture is read straight from the list where that gives the icon's bytes:
+    // the detour through an icon costs a millisecond or two of the add-in's start.
+    std::vector<uint8_t> data;
+    if (!hasGlyph && DisplayIs32Bit()) {
+        data = ImageListIcoData(*images, imageIndex);
+    } else if (unique_hicon icon = RibbonPictureIcon(glyph, imageIndex, images)) {
+        data = IconFileData(icon.get());
+    }
+    if (data.empty()) return {};
     g_icoCache.Keep(stamp, index, data);
     return IcoStream(data);
 }
@@ -245,53 +344,39 @@ std::vector<uint8_t> IconFileData(HICON icon) {
                   reinterpret_cast<BITMAPINFO*>(&maskInfo), DIB_RGB_COLORS) != height)
         throw EqvrError(L"Invalid bitmap");
 
-    // Mask and alpha agree on what is clear, so that the picture looks the same to readers that
-    // draw by the mask and to those that honour the alpha channel. A 32-bit icon without any alpha
-    // is drawn through its mask alone: its alpha is made from the mask. In one with alpha, a
-    // pixel of alpha 0 is invisible, and the mask says so too.
-    if (depth == 32 && info.header.biCompression == BI_RGB) {
-        bool anyAlpha = false;
-        for (size_t i = 3; i < colourBits.size(); i += 4) anyAlpha |= colourBits[i] != 0;
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                uint8_t& alpha = colourBits[y * colourRow + x * 4 + 3];
-                uint8_t& maskByte = maskBits[y * maskRow + x / 8];
-                const uint8_t bit = static_cast<uint8_t>(0x80 >> (x % 8));
-                if (!anyAlpha) alpha = (maskByte & bit) ? 0 : 0xFF;
-                else if (alpha == 0) maskByte |= bit;
-            }
-    }
+    return IcoFile(width, height, info, std::move(colourBits), std::move(maskBits));
+}
 
-    // The colour header: its own depth, a doubled height (colour and mask), the table or masks.
-    size_t tableBytes = 0;
-    if (depth <= 8) tableBytes = (size_t{1} << depth) * sizeof(RGBQUAD);
-    else if (info.header.biCompression == BI_BITFIELDS) tableBytes = 3 * sizeof(DWORD);
-    BITMAPINFOHEADER header = info.header;
-    header.biHeight = height * 2;
-    header.biSizeImage = static_cast<DWORD>(colourBits.size() + maskBits.size());
-    header.biClrUsed = 0;
-    header.biClrImportant = 0;
-    const size_t imageBytes = sizeof(header) + tableBytes + colourBits.size() + maskBits.size();
+std::vector<uint8_t> ImageListIcoData(const TImageList& list, int index) {
+    if (index < 0 || index >= list.Count()) return {};
+    IMAGEINFO image{};
+    if (!ImageList_GetImageInfo(list.Handle(), index, &image) || !image.hbmImage)
+        throw EqvrError(L"List index out of bounds");
+    const RECT& area = image.rcImage;
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    unique_hdc dc(CreateCompatibleDC(nullptr));
+    if (!dc) throw EqvrError(L"Out of system resources");
+    GdiFlush();
+    const std::vector<uint32_t> colour = BottomUpPixels(dc.get(), image.hbmImage, area);
+    // Without a mask nothing is clear by the mask, as in the icon the platform makes.
+    const std::vector<uint32_t> mask = image.hbmMask ? BottomUpPixels(dc.get(), image.hbmMask, area) : std::vector<uint32_t>{};
 
-    std::vector<uint8_t> out;
-    out.reserve(22 + imageBytes);
-    Append(out, uint16_t{0});  // reserved
-    Append(out, uint16_t{1});  // an icon
-    Append(out, uint16_t{1});  // one image
-    out.push_back(static_cast<uint8_t>(width));
-    out.push_back(static_cast<uint8_t>(height));
-    out.push_back(static_cast<uint8_t>(depth));  // planes times bits per pixel, as the entry's colour count
-    out.push_back(0);
-    Append(out, uint16_t{0});  // planes: read from the image header
-    Append(out, uint16_t{0});  // bit count: read from the image header
-    Append(out, static_cast<uint32_t>(imageBytes));
-    Append(out, uint32_t{22});
-    Append(out, header);
-    const auto* table = reinterpret_cast<const uint8_t*>(info.colours);
-    out.insert(out.end(), table, table + tableBytes);
-    Append(out, colourBits);
-    Append(out, maskBits);
-    return out;
+    DibHeader info{};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = 32;
+    info.header.biCompression = BI_RGB;
+    std::vector<uint8_t> colourBits(colour.size() * 4);
+    std::memcpy(colourBits.data(), colour.data(), colourBits.size());
+    const size_t maskRow = RowBytes(width, 1);
+    std::vector<uint8_t> maskBits(maskRow * height);
+    for (int y = 0; y < height && !mask.empty(); ++y)
+        for (int x = 0; x < width; ++x)
+            if (mask[static_cast<size_t>(y) * width + x] & 0xFFFFFF)
+                maskBits[y * maskRow + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    return IcoFile(width, height, info, std::move(colourBits), std::move(maskBits));
 }
 
 ComPtr<IUnknown> IconAnswer(unique_hicon icon, int32_t hostMajorVersion) {

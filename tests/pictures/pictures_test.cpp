@@ -427,6 +427,77 @@ TEST_P(Sources, EveryRequestGetsAnObjectOfItsOwn) {
 INSTANTIATE_TEST_SUITE_P(OfficeVersions, Sources, ::testing::Values(12, 16),
                          [](const auto& info) { return "Office" + std::to_string(info.param); });
 
+// ---- an image list's picture read straight from the list ----
+
+int ScreenDepth() {
+    HDC screen = GetDC(nullptr);
+    const int bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+    ReleaseDC(nullptr, screen);
+    return bits;
+}
+
+// The ICO data of every entry of a list, read straight from the list, is the data of the icon the
+// platform makes of that entry: pictures anywhere in the list's bitmap (several rows of them),
+// widths that are no multiple of 8 (mask bits across bytes), pictures added without a mask,
+// pictures without any alpha.
+TEST(ImageListIco, IsTheIconsIcoDataForEveryEntry) {
+    if (ScreenDepth() != 32) GTEST_SKIP() << "read straight from the list only on a display of 32 bits per pixel";
+
+    // A picture of a size: MadeUpPicture's, cut or widened, in colours of its own per entry.
+    auto picture = [](int width, int height, uint32_t xorRgb, bool alpha) {
+        const Pixels made = MadeUpPicture(48);
+        Pixels p{width, height, {}, {}};
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const size_t from = static_cast<size_t>(y % 48) * 48 + x % 48;
+                uint32_t v = made.argb[from] ^ xorRgb;
+                p.argb.push_back(alpha ? v : v & 0xFFFFFF);
+                p.clear.push_back(made.clear[from]);
+            }
+        return p;
+    };
+    struct Case {
+        const char* what;
+        int width, height, count;
+        bool masked, alpha;
+    };
+    for (const Case& c : {Case{"the add-in's size, one entry", 48, 48, 1, true, true},
+                          Case{"nine entries: rows of pictures", 48, 48, 9, true, true},
+                          Case{"13 x 7: mask rows across bytes", 13, 7, 6, true, true},
+                          Case{"no alpha: the mask gives it", 20, 20, 5, true, false},
+                          Case{"added without a mask", 16, 16, 5, false, true}}) {
+        TImageList list(nullptr);
+        list.SetWidth(c.width);
+        list.SetHeight(c.height);
+        for (int i = 0; i < c.count; ++i) {
+            const Pixels p = picture(c.width, c.height, 0x0F0F0Fu * i, c.alpha);
+            unique_hbitmap colour = ColourBitmap(p), mask = MaskBitmap(p);
+            list.Add(colour.get(), c.masked ? mask.get() : nullptr);
+        }
+        ASSERT_EQ(c.count, list.Count()) << c.what;
+        for (int i = 0; i < c.count; ++i) {
+            unique_hicon icon = list.GetIcon(i);
+            ASSERT_TRUE(icon) << c.what;
+            EXPECT_EQ(IconFileData(icon.get()), ImageListIcoData(list, i)) << c.what << ", entry " << i;
+        }
+        EXPECT_TRUE(ImageListIcoData(list, c.count).empty()) << c.what << ": past the last entry";
+        EXPECT_TRUE(ImageListIcoData(list, -1).empty()) << c.what;
+    }
+}
+
+class AddInList : public DispatchFixture {};
+
+TEST_F(AddInList, ReadStraightIsTheIconsIcoData) {
+    if (ScreenDepth() != 32) GTEST_SKIP() << "read straight from the list only on a display of 32 bits per pixel";
+    Connect();
+    const TImageList* list = RibbonImageList(Module(), kButton);
+    ASSERT_NE(nullptr, list);
+    ASSERT_EQ(1, list->Count());
+    unique_hicon icon = list->GetIcon(0);
+    ASSERT_TRUE(icon);
+    EXPECT_EQ(IconFileData(icon.get()), ImageListIcoData(*list, 0));
+}
+
 // ---- who frees what ----
 
 unique_hicon NewIcon() {
