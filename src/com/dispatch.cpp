@@ -68,6 +68,14 @@ unique_variant GetPropertyByName(IDispatch* target, const wchar_t* name, LCID lc
     return InvokeByName(target, name, DISPATCH_PROPERTYGET, lcid);
 }
 
+HRESULT TryGetPropertyByName(IDispatch* target, const wchar_t* name, unique_variant& result, LCID lcid) {
+    if (!target) return E_POINTER;
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    if (HRESULT hr = target->GetIDsOfNames(IID_NULL, names, 1, lcid, &id); FAILED(hr)) return hr;
+    return TryInvoke(target, id, DISPATCH_PROPERTYGET, lcid, {}, &result, nullptr);
+}
+
 unique_variant ConvertedVariant(const VARIANT& value, VARTYPE type) {
     unique_variant out;
     ThrowIfFailed(VariantCopyInd(&out, const_cast<VARIANT*>(&value)));

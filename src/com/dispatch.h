@@ -38,6 +38,11 @@ unique_variant InvokeByName(IDispatch* target, const wchar_t* name, WORD flags, 
 // A property get by name.
 unique_variant GetPropertyByName(IDispatch* target, const wchar_t* name, LCID lcid = LOCALE_USER_DEFAULT);
 
+// The same, returning the failure instead of raising it: for a property a host may well lack,
+// where the missing member is an answer rather than an error.
+HRESULT TryGetPropertyByName(IDispatch* target, const wchar_t* name, unique_variant& result,
+                             LCID lcid = LOCALE_USER_DEFAULT);
+
 // A copy of `value` (a by-reference value read through) converted to `type`; raises when it
 // cannot be converted.
 unique_variant ConvertedVariant(const VARIANT& value, VARTYPE type);

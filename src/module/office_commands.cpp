@@ -15,9 +15,12 @@ using Microsoft::WRL::ComPtr;
 namespace qvr {
 
 ComPtr<_CommandBars> TqvrCOMAddInModule::HostCommandBars() const noexcept {
+    // Asked at every start: a host without command bars answers without an exception raised and
+    // caught, which costs a freshly loaded DLL most of a millisecond.
     try {
         if (FHostApp.vt != VT_DISPATCH || !FHostApp.pdispVal) return {};
-        unique_variant bars = GetPropertyByName(FHostApp.pdispVal, L"CommandBars");
+        unique_variant bars;
+        if (FAILED(TryGetPropertyByName(FHostApp.pdispVal, L"CommandBars", bars))) return {};
         if (bars.vt != VT_DISPATCH || !bars.pdispVal) return {};
         return TryQuery<_CommandBars>(bars.pdispVal);
     } catch (...) {

@@ -24,7 +24,11 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID, DISPID* ids) override {
+        if (!member || wcscmp(names[0], member) != 0) return DISP_E_UNKNOWNNAME;
+        *ids = 1;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO* excep,
                                      UINT*) override {
         if (!raise) return code;
@@ -43,6 +47,7 @@ public:
     WORD wCode = 0;
     const wchar_t* source = nullptr;
     const wchar_t* description = nullptr;
+    const wchar_t* member = nullptr;  // the one name GetIDsOfNames knows
 
     static Failing* current;
 
@@ -115,6 +120,28 @@ TEST(LateBoundCall, KeepsTheCalleesExplanationOfAFailure) {
         }
     }
     Failing::current = nullptr;
+}
+
+// A property the host may lack: the missing member and a failing one come back as codes, never as
+// a raised error; a present one gives its value.
+TEST(LateBoundCall, TryGetPropertyByNameReturnsWhatFailed) {
+    struct Case {
+        const char* what;
+        const wchar_t* member;
+        HRESULT code;
+        HRESULT expected;
+    };
+    for (const Case& c : {Case{"no such member", nullptr, S_OK, DISP_E_UNKNOWNNAME},
+                          Case{"the member fails", L"CommandBars", E_ACCESSDENIED, E_ACCESSDENIED},
+                          Case{"the member answers", L"CommandBars", S_OK, S_OK}}) {
+        Failing callee;
+        callee.member = c.member;
+        callee.code = c.code;
+        qvr::unique_variant result;
+        EXPECT_EQ(c.expected, qvr::TryGetPropertyByName(&callee, L"CommandBars", result)) << c.what;
+    }
+    qvr::unique_variant result;
+    EXPECT_EQ(E_POINTER, qvr::TryGetPropertyByName(nullptr, L"CommandBars", result));
 }
 
 }  // namespace
