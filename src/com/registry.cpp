@@ -2,6 +2,8 @@
 
 #include "com/error.h"
 
+#include <cstring>
+
 namespace qvr {
 
 namespace {
@@ -123,18 +125,39 @@ bool TRegistry::DeleteValue(const std::wstring& name) {
     return key_ && RegDeleteValueW(key_.get(), name.c_str()) == ERROR_SUCCESS;
 }
 
+bool TRegistry::ReadValue(const std::wstring& name, DWORD& type, std::vector<BYTE>& data) const {
+    type = REG_NONE;
+    data.assign(256, 0);
+    // A value that grows between the size query and the read is asked for again.
+    for (int attempt = 0; key_ && attempt < 4; ++attempt) {
+        DWORD bytes = static_cast<DWORD>(data.size());
+        const LONG rc = RegQueryValueExW(key_.get(), name.c_str(), nullptr, &type, data.data(), &bytes);
+        if (rc == ERROR_SUCCESS) {
+            data.resize(bytes);
+            return true;
+        }
+        if (rc != ERROR_MORE_DATA) break;
+        data.assign(bytes, 0);
+    }
+    type = REG_NONE;
+    data.clear();
+    return false;
+}
+
 std::wstring TRegistry::ReadString(const std::wstring& name) const {
-    if (!ValueExists(name)) return {};
-    DWORD type = ValueType(name);
-    if (type != REG_SZ && type != REG_EXPAND_SZ) RaiseRegistry(L"Invalid data type for '%s'", name);
-    DWORD bytes = 0;
-    RegQueryValueExW(key_.get(), name.c_str(), nullptr, nullptr, nullptr, &bytes);
-    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
-    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key_.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(text.data()), &bytes) !=
-        ERROR_SUCCESS)
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (!ReadValue(name, type, data)) {
+        if (!ValueExists(name)) return {};
         RaiseRegistry(L"Failed to get data for '%s'", name);
-    text.resize(bytes / sizeof(wchar_t));
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ) RaiseRegistry(L"Invalid data type for '%s'", name);
+    return RegistryText(data);
+}
+
+std::wstring RegistryText(const std::vector<BYTE>& data) {
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
     while (!text.empty() && text.back() == L'\0') text.pop_back();
     return text;
 }

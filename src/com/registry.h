@@ -38,6 +38,10 @@ public:
     // The value's registry type (REG_DWORD, REG_SZ, ...); REG_NONE when it does not exist.
     DWORD ValueType(const std::wstring& name) const;
     bool DeleteValue(const std::wstring& name);
+    // The value's type and data in one query where the data is short (every query is a round trip
+    // to the registry's server, paid at each start); false, REG_NONE and no data when the value
+    // does not exist or cannot be read.
+    bool ReadValue(const std::wstring& name, DWORD& type, std::vector<BYTE>& data) const;
     // Reads a REG_SZ or REG_EXPAND_SZ value; a value of another type raises
     // "Invalid data type for '<name>'". A missing value reads as empty text.
     std::wstring ReadString(const std::wstring& name) const;
@@ -54,5 +58,8 @@ private:
     unique_hkey key_;
     std::wstring path_;
 };
+
+// The text of a string value's data (REG_SZ, REG_EXPAND_SZ), without its terminating nulls.
+std::wstring RegistryText(const std::vector<BYTE>& data);
 
 }  // namespace qvr

@@ -292,20 +292,21 @@ bool TqvrCOMAddInModule::StartupComplete() {
 }
 
 bool TqvrCOMAddInModule::ReadStartMode() {
-    const TRegistry& reg = *FRegistry;
-    if (!reg.ValueExists(L"QVRStartMode")) {
+    // One query for type and text: the registry's round trips are a good part of a start.
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+    if (!FRegistry->ReadValue(L"QVRStartMode", type, data)) {
         FStartMode = smFirstStart;
         return false;
     }
     // A value that is not text (a number written by a script or an administrative template) names
     // no start mode. It is taken like unrecognised text, and replaced with the text a start
     // writes, so that it does not stop every start that follows.
-    const DWORD type = reg.ValueType(L"QVRStartMode");
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
         FStartMode = smUnrecognized;
         return true;
     }
-    std::wstring mode = reg.ReadString(L"QVRStartMode");
+    std::wstring mode = RegistryText(data);
     std::transform(mode.begin(), mode.end(), mode.begin(), towupper);
     if (mode == L"UNINSTALL")
         FStartMode = smUninstall;

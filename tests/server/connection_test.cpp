@@ -251,6 +251,11 @@ INSTANTIATE_TEST_SUITE_P(
                     StartModeCase{"explicit first start", true, REG_SZ, L"FirstStart", qvr::smFirstStart, L"NORMAL"},
                     StartModeCase{"unknown text", true, REG_SZ, L"bogus", qvr::smUnrecognized, L"bogus"},
                     StartModeCase{"empty text", true, REG_SZ, L"", qvr::smUnrecognized, L""},
+                    // Longer than the first read takes: read again at its size.
+                    StartModeCase{"long text", true, REG_SZ, std::wstring(300, L'N'), qvr::smUnrecognized,
+                                  std::wstring(300, L'N')},
+                    StartModeCase{"normal, at the end of long text", true, REG_SZ, std::wstring(300, L' ') + L"NORMAL",
+                                  qvr::smUnrecognized, std::wstring(300, L' ') + L"NORMAL"},
                     // A value that is not text is taken like unrecognised text and replaced.
                     StartModeCase{"number", true, REG_DWORD, L"1", qvr::smUnrecognized, L"NORMAL"},
                     StartModeCase{"bytes", true, REG_BINARY, L"NORMAL", qvr::smUnrecognized, L"NORMAL"}));
