@@ -246,9 +246,18 @@ private:
         }
     }
 
+    // A picture is stored as thousands of digits: read without the C library's character classes.
+    static int HexDigit(wchar_t c) {
+        if (c >= L'0' && c <= L'9') return c - L'0';
+        if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+        if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+        return -1;
+    }
+
     FormValue BinaryValue() {
         Expect(L'{');
         std::vector<uint8_t> bytes;
+        if (const size_t close = s_.find(L'}', pos_); close != std::wstring::npos) bytes.reserve((close - pos_) / 2);
         int half = -1;
         for (;;) {
             SkipSpace();
@@ -257,9 +266,9 @@ private:
                 ++pos_;
                 break;
             }
-            if (!iswxdigit(c)) Fail(L"hexadecimal digit expected");
+            const int v = HexDigit(c);
+            if (v < 0) Fail(L"hexadecimal digit expected");
             ++pos_;
-            int v = iswdigit(c) ? c - L'0' : (towupper(c) - L'A' + 10);
             if (half < 0) {
                 half = v;
             } else {
