@@ -61,6 +61,31 @@ std::vector<uint32_t> ReadPixels32(HBITMAP bmp, int& width, int& height) {
     return out;
 }
 
+// The pixels of an area of a bitmap, top-down, 32-bit (a 32-bit source keeps its alpha byte).
+// Only the area's rows are read: an image list keeps all its pictures in one bitmap.
+std::vector<uint32_t> ReadArea32(HBITMAP bmp, const RECT& area) {
+    BITMAP bm{};
+    if (!GetObjectW(bmp, sizeof(bm), &bm) || area.left < 0 || area.top < 0 || area.right > bm.bmWidth ||
+        area.bottom > bm.bmHeight || area.right <= area.left || area.bottom <= area.top)
+        throw EqvrError(L"Invalid bitmap");
+    const int width = area.right - area.left, rows = area.bottom - area.top;
+    BITMAPINFO info{};
+    info.bmiHeader = TopDown32(bm.bmWidth, bm.bmHeight);
+    info.bmiHeader.biHeight = bm.bmHeight;  // bottom-up, where scan line 0 is the last row
+    std::vector<uint32_t> bottomUp(static_cast<size_t>(bm.bmWidth) * rows);
+    unique_hdc dc(CreateCompatibleDC(nullptr));
+    GdiFlush();
+    if (GetDIBits(dc.get(), bmp, static_cast<UINT>(bm.bmHeight - area.bottom), static_cast<UINT>(rows), bottomUp.data(),
+                  &info, DIB_RGB_COLORS) != rows)
+        throw EqvrError(L"Invalid bitmap");
+    std::vector<uint32_t> out(static_cast<size_t>(width) * rows);
+    for (int y = 0; y < rows; ++y) {
+        const uint32_t* row = &bottomUp[static_cast<size_t>(rows - 1 - y) * bm.bmWidth + area.left];
+        std::memcpy(&out[static_cast<size_t>(y) * width], row, static_cast<size_t>(width) * 4);
+    }
+    return out;
+}
+
 // A .bmp file or an image-list stream read piece by piece; running short is an error.
 class ByteReader {
 public:
@@ -300,8 +325,24 @@ TImageList::TImageList(TComponent* owner) : TComponent(owner) { Recreate(); }
 
 void TImageList::Recreate() {
     Touch();
-    list_.reset(ImageList_Create(width_, height_, ILC_COLOR32 | (masked_ ? ILC_MASK : 0), 0, allocBy_));
-    if (!list_) throw EqvrError(L"Error creating image list");
+    list_.reset();
+    stored_.reset();
+}
+
+HIMAGELIST TImageList::Handle() const {
+    if (list_) return list_.get();
+    const int count = stored_ ? static_cast<int>(stored_->pixels.size()) : 0;
+    unique_himagelist list(ImageList_Create(width_, height_, ILC_COLOR32 | (masked_ ? ILC_MASK : 0),
+                                            stored_ ? std::max(stored_->capacity, count) : 0, allocBy_));
+    if (!list) throw EqvrError(L"Error creating image list");
+    for (int i = 0; i < count; ++i) {
+        unique_hbitmap colour(CreateBitmap32(width_, height_, stored_->pixels[i].data()));
+        unique_hbitmap mono(masked_ ? CreateMaskBitmap(width_, height_, stored_->masks[i]) : nullptr);
+        if (ImageList_Add(list.get(), colour.get(), mono.get()) < 0) throw EqvrError(L"Failed to add image to the image list");
+    }
+    list_ = std::move(list);
+    stored_.reset();
+    return list_.get();
 }
 
 void TImageList::SetWidth(int value) {
@@ -316,50 +357,50 @@ void TImageList::SetHeight(int value) {
     Recreate();
 }
 
-int TImageList::Count() const { return list_ ? ImageList_GetImageCount(list_.get()) : 0; }
+int TImageList::Count() const {
+    if (stored_) return static_cast<int>(stored_->pixels.size());
+    return list_ ? ImageList_GetImageCount(list_.get()) : 0;
+}
 
 int TImageList::Add(HBITMAP image, HBITMAP mask) {
+    HIMAGELIST list = Handle();
     Touch();
-    int index = ImageList_Add(list_.get(), image, mask);
+    int index = ImageList_Add(list, image, mask);
     if (index < 0) throw EqvrError(L"Failed to add image to the image list");
     return index;
 }
 
 void TImageList::Clear() {
     Touch();
-    ImageList_RemoveAll(list_.get());
+    stored_.reset();
+    if (list_) ImageList_RemoveAll(list_.get());
 }
 
 unique_hicon TImageList::GetIcon(int index) const {
-    return unique_hicon(ImageList_GetIcon(list_.get(), index, ILD_NORMAL));
+    return unique_hicon(ImageList_GetIcon(Handle(), index, ILD_NORMAL));
 }
 
 std::vector<uint32_t> TImageList::GetPixels(int index) const {
+    if (stored_) {
+        if (index < 0 || index >= Count()) throw EqvrError(L"List index out of bounds");
+        return stored_->pixels[index];
+    }
     IMAGEINFO info{};
-    if (!ImageList_GetImageInfo(list_.get(), index, &info)) throw EqvrError(L"List index out of bounds");
-    int w = 0, h = 0;
-    auto all = ReadPixels32(info.hbmImage, w, h);
-    std::vector<uint32_t> out;
-    out.reserve(static_cast<size_t>(width_) * height_);
-    for (int y = info.rcImage.top; y < info.rcImage.bottom; ++y)
-        for (int x = info.rcImage.left; x < info.rcImage.right; ++x) out.push_back(all[static_cast<size_t>(y) * w + x]);
-    return out;
+    if (!ImageList_GetImageInfo(Handle(), index, &info)) throw EqvrError(L"List index out of bounds");
+    return ReadArea32(info.hbmImage, info.rcImage);
 }
 
 std::vector<bool> TImageList::GetMask(int index) const {
-    IMAGEINFO info{};
-    if (!ImageList_GetImageInfo(list_.get(), index, &info)) throw EqvrError(L"List index out of bounds");
-    std::vector<bool> out;
-    out.reserve(static_cast<size_t>(width_) * height_);
-    if (!info.hbmMask) {
-        out.assign(static_cast<size_t>(width_) * height_, false);
-        return out;
+    if (stored_) {
+        if (index < 0 || index >= Count()) throw EqvrError(L"List index out of bounds");
+        return masked_ ? stored_->masks[index] : std::vector<bool>(static_cast<size_t>(width_) * height_, false);
     }
-    int w = 0, h = 0;
-    auto all = ReadPixels32(info.hbmMask, w, h);
-    for (int y = info.rcImage.top; y < info.rcImage.bottom; ++y)
-        for (int x = info.rcImage.left; x < info.rcImage.right; ++x)
-            out.push_back((all[static_cast<size_t>(y) * w + x] & 0xFFFFFF) != 0);
+    IMAGEINFO info{};
+    if (!ImageList_GetImageInfo(Handle(), index, &info)) throw EqvrError(L"List index out of bounds");
+    if (!info.hbmMask) return std::vector<bool>(static_cast<size_t>(width_) * height_, false);
+    const std::vector<uint32_t> mask = ReadArea32(info.hbmMask, info.rcImage);
+    std::vector<bool> out(mask.size());
+    for (size_t i = 0; i < mask.size(); ++i) out[i] = (mask[i] & 0xFFFFFF) != 0;
     return out;
 }
 
@@ -382,12 +423,13 @@ void TImageList::ReadData(const std::vector<uint8_t>& stream) {
     if (head.count > 0 && (columns < 1 || head.count > columns * rows)) r.Fail();
     auto pixels = DibPixels(image);
 
-    unique_himagelist list(ImageList_Create(head.cx, head.cy, ILC_COLOR32 | (masked ? ILC_MASK : 0),
-                                            std::max<int>(head.capacity, head.count), head.grow));
-    if (!list) throw EqvrError(L"Error creating image list");
-    std::vector<uint32_t> tile(static_cast<size_t>(head.cx) * head.cy);
-    std::vector<bool> tileMask(tile.size());
+    // The pictures are kept as read; the list of the common controls is made from them on first
+    // use of its handle (a ribbon's pictures need only the pixels).
+    auto entries = std::make_unique<StoredEntries>();
+    entries->capacity = head.capacity;
     for (int i = 0; i < head.count; ++i) {
+        std::vector<uint32_t> tile(static_cast<size_t>(head.cx) * head.cy);
+        std::vector<bool> tileMask(masked ? tile.size() : 0);
         int x0 = (i % columns) * head.cx, y0 = (i / columns) * head.cy;
         for (int y = 0; y < head.cy; ++y)
             for (int x = 0; x < head.cx; ++x) {
@@ -395,12 +437,12 @@ void TImageList::ReadData(const std::vector<uint8_t>& stream) {
                 tile[static_cast<size_t>(y) * head.cx + x] = pixels[from];
                 if (masked) tileMask[static_cast<size_t>(y) * head.cx + x] = mask[from];
             }
-        unique_hbitmap colour(CreateBitmap32(head.cx, head.cy, tile.data()));
-        unique_hbitmap mono(masked ? CreateMaskBitmap(head.cx, head.cy, tileMask) : nullptr);
-        if (ImageList_Add(list.get(), colour.get(), mono.get()) < 0) throw EqvrError(L"Failed to add image to the image list");
+        entries->pixels.push_back(std::move(tile));
+        entries->masks.push_back(std::move(tileMask));
     }
     Touch();
-    list_ = std::move(list);
+    list_.reset();
+    stored_ = std::move(entries);
     width_ = head.cx;
     height_ = head.cy;
     allocBy_ = head.grow;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace qvr {
@@ -81,7 +82,9 @@ public:
     void SetAllocBy(int value) { allocBy_ = value; }
     bool Masked() const { return masked_; }
 
-    HIMAGELIST Handle() const { return list_.get(); }
+    // The list of the common controls, made on first use: neither the empty lists a stored list's
+    // size settings would make while it loads nor, until asked for, the stored list itself.
+    HIMAGELIST Handle() const;
     int Count() const;
     // Adds a picture and its mask (the mask may be nullptr); returns its index.
     int Add(HBITMAP image, HBITMAP mask);
@@ -108,7 +111,15 @@ private:
     void Recreate();
     void Touch() { stamp_ = NewPictureStamp(); }
 
-    unique_himagelist list_;
+    // A list read from its stored form keeps the pictures as read until its handle is first
+    // needed; then they go into a list of the common controls.
+    struct StoredEntries {
+        std::vector<std::vector<uint32_t>> pixels;  // per entry, top-down, Width x Height
+        std::vector<std::vector<bool>> masks;       // per entry (empty for an unmasked list)
+        int capacity = 0;
+    };
+    mutable unique_himagelist list_;
+    mutable std::unique_ptr<StoredEntries> stored_;
     int width_ = 16;
     int height_ = 16;
     int allocBy_ = 4;

@@ -123,44 +123,6 @@ std::vector<uint8_t> IcoFile(int width, int height, const DibHeader& info, std::
     return out;
 }
 
-// Rows top to bottom - 1 of a bitmap (top-down coordinates), columns left to right - 1, as 32-bit
-// pixels with the bottom row first, the order of an .ico file. Only those rows are read: an
-// image list holds all its pictures in one bitmap.
-std::vector<uint32_t> BottomUpPixels(HDC dc, HBITMAP bitmap, const RECT& area) {
-    BITMAP bm{};
-    if (!GetObjectW(bitmap, sizeof(bm), &bm) || area.left < 0 || area.top < 0 || area.right > bm.bmWidth ||
-        area.bottom > bm.bmHeight || area.right <= area.left || area.bottom <= area.top)
-        throw EqvrError(L"Invalid bitmap");
-    const int rows = area.bottom - area.top, width = area.right - area.left;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = bm.bmWidth;
-    info.bmiHeader.biHeight = bm.bmHeight;  // bottom-up: scan line 0 is the bitmap's last row
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    std::vector<uint32_t> full(static_cast<size_t>(bm.bmWidth) * rows);
-    if (GetDIBits(dc, bitmap, static_cast<UINT>(bm.bmHeight - area.bottom), static_cast<UINT>(rows), full.data(), &info,
-                  DIB_RGB_COLORS) != rows)
-        throw EqvrError(L"Invalid bitmap");
-    if (width == bm.bmWidth) return full;
-    std::vector<uint32_t> out(static_cast<size_t>(width) * rows);
-    for (int y = 0; y < rows; ++y)
-        std::memcpy(&out[static_cast<size_t>(y) * width], &full[static_cast<size_t>(y) * bm.bmWidth + area.left],
-                    static_cast<size_t>(width) * 4);
-    return out;
-}
-
-// Whether the platform's icons of image-list pictures are 32 bits per pixel: it makes their
-// colour bitmaps at the display's depth.
-bool DisplayIs32Bit() {
-    HDC screen = GetDC(nullptr);
-    if (!screen) return false;
-    const int bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
-    ReleaseDC(nullptr, screen);
-    return bits == 32;
-}
-
 // The ICO data made for Office 2010 and later, kept under the stamp of the picture it was made
 // from (a glyph's, or an image list's with the index in it): making it takes milliseconds of
 // image-list and GDI work, handing it out again a copy into a new stream. A stamp changes with
@@ -228,10 +190,11 @@ ComPtr<IUnknown> Picture(const TqvrBitmap* glyph, int32_t imageIndex, const TIma
     const uint64_t stamp = hasGlyph ? glyph->Stamp() : images->Stamp();
     const int32_t index = hasGlyph ? -1 : imageIndex;
     if (ComPtr<IUnknown> kept = g_icoCache.Answer(stamp, index)) return kept;
-    // An image-list picture is read straight from the list where that gives the icon's bytes:
-    // the detour through an icon costs a millisecond or two of the add-in's start.
+    // An image-list picture is read straight from the list's 32-bit bitmaps: the detour through
+    // an icon costs a millisecond or two of the add-in's start, and on a display of fewer bits
+    // per pixel the icon would lose the picture's alpha.
     std::vector<uint8_t> data;
-    if (!hasGlyph && DisplayIs32Bit()) {
+    if (!hasGlyph) {
         data = ImageListIcoData(*images, imageIndex);
     } else if (unique_hicon icon = RibbonPictureIcon(glyph, imageIndex, images)) {
         data = IconFileData(icon.get());
@@ -349,18 +312,9 @@ std::vector<uint8_t> IconFileData(HICON icon) {
 
 std::vector<uint8_t> ImageListIcoData(const TImageList& list, int index) {
     if (index < 0 || index >= list.Count()) return {};
-    IMAGEINFO image{};
-    if (!ImageList_GetImageInfo(list.Handle(), index, &image) || !image.hbmImage)
-        throw EqvrError(L"List index out of bounds");
-    const RECT& area = image.rcImage;
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    unique_hdc dc(CreateCompatibleDC(nullptr));
-    if (!dc) throw EqvrError(L"Out of system resources");
-    GdiFlush();
-    const std::vector<uint32_t> colour = BottomUpPixels(dc.get(), image.hbmImage, area);
-    // Without a mask nothing is clear by the mask, as in the icon the platform makes.
-    const std::vector<uint32_t> mask = image.hbmMask ? BottomUpPixels(dc.get(), image.hbmMask, area) : std::vector<uint32_t>{};
-
+    const int width = list.Width(), height = list.Height();
+    const std::vector<uint32_t> pixels = list.GetPixels(index);
+    const std::vector<bool> clear = list.GetMask(index);
     DibHeader info{};
     info.header.biSize = sizeof(BITMAPINFOHEADER);
     info.header.biWidth = width;
@@ -368,14 +322,16 @@ std::vector<uint8_t> ImageListIcoData(const TImageList& list, int index) {
     info.header.biPlanes = 1;
     info.header.biBitCount = 32;
     info.header.biCompression = BI_RGB;
-    std::vector<uint8_t> colourBits(colour.size() * 4);
-    std::memcpy(colourBits.data(), colour.data(), colourBits.size());
+    // An .ico file holds its rows bottom row first.
     const size_t maskRow = RowBytes(width, 1);
+    std::vector<uint8_t> colourBits(pixels.size() * 4);
     std::vector<uint8_t> maskBits(maskRow * height);
-    for (int y = 0; y < height && !mask.empty(); ++y)
+    for (int y = 0; y < height; ++y) {
+        const size_t from = static_cast<size_t>(height - 1 - y) * width;
+        std::memcpy(&colourBits[static_cast<size_t>(y) * width * 4], &pixels[from], static_cast<size_t>(width) * 4);
         for (int x = 0; x < width; ++x)
-            if (mask[static_cast<size_t>(y) * width + x] & 0xFFFFFF)
-                maskBits[y * maskRow + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+            if (clear[from + x]) maskBits[y * maskRow + x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+    }
     return IcoFile(width, height, info, std::move(colourBits), std::move(maskBits));
 }
 

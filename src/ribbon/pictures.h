@@ -49,9 +49,10 @@ unique_hicon RibbonPictureIcon(const TqvrBitmap* glyph, int32_t imageIndex, cons
 // pixel), the 1-bit mask.
 std::vector<uint8_t> IconFileData(HICON icon);
 
-// Entry `index` of an image list as the content of a one-image .ico file at 32 bits per pixel,
-// read from the list's own bitmaps; the same bytes as IconFileData gives for the list's icon of
-// that entry on a display of 32 bits per pixel. Empty when the index is outside the list.
+// Entry `index` of an image list as the content of a one-image .ico file at 32 bits per pixel
+// whatever the display (the list holds 32-bit pictures with alpha), read from the list's own
+// bitmaps; on a display of 32 bits per pixel the same bytes as IconFileData gives for the list's
+// icon of that entry. Empty when the index is outside the list.
 std::vector<uint8_t> ImageListIcoData(const TImageList& list, int index);
 
 // What Office gets for an icon: below kIcoStreamHostVersion an IPictureDisp of type icon that

@@ -441,7 +441,8 @@ int ScreenDepth() {
 // widths that are no multiple of 8 (mask bits across bytes), pictures added without a mask,
 // pictures without any alpha.
 TEST(ImageListIco, IsTheIconsIcoDataForEveryEntry) {
-    if (ScreenDepth() != 32) GTEST_SKIP() << "read straight from the list only on a display of 32 bits per pixel";
+    if (ScreenDepth() != 32)
+        GTEST_SKIP() << "the platform makes icons at the display's depth: the bytes agree at 32 bits per pixel";
 
     // A picture of a size: MadeUpPicture's, cut or widened, in colours of its own per entry.
     auto picture = [](int width, int height, uint32_t xorRgb, bool alpha) {
@@ -485,10 +486,81 @@ TEST(ImageListIco, IsTheIconsIcoDataForEveryEntry) {
     }
 }
 
+// A list read from its stored form answers with the pictures it was stored with, before its list of
+// the common controls is made (on first use of its handle) and after; adding to it keeps them.
+TEST(ImageListIco, AStoredListGivesItsPicturesBeforeAndAfterItsListIsMade) {
+    const Pixels made = MadeUpPicture(48);
+    TImageList source(nullptr);
+    source.SetWidth(20);
+    source.SetHeight(20);
+    for (int i = 0; i < 6; ++i) {  // two rows of the stored bitmap
+        Pixels p{20, 20, {}, {}};
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 20; ++x) {
+                const size_t from = static_cast<size_t>(y + 2 * i) * 48 + x + i;
+                p.argb.push_back(made.argb[from] ^ (0x102030u * i));
+                p.clear.push_back(made.clear[from]);
+            }
+        unique_hbitmap colour = ColourBitmap(p), mask = MaskBitmap(p);
+        source.Add(colour.get(), mask.get());
+    }
+    const std::vector<uint8_t> stored = source.WriteData();
+
+    struct Seen {
+        std::vector<uint32_t> pixels;
+        std::vector<bool> mask;
+        std::vector<uint8_t> ico;
+        bool operator==(const Seen&) const = default;
+    };
+    auto look = [](const TImageList& list, int i) {
+        return Seen{list.GetPixels(i), list.GetMask(i), ImageListIcoData(list, i)};
+    };
+
+    TImageList read(nullptr);
+    read.ReadData(stored);
+    ASSERT_EQ(6, read.Count());
+    EXPECT_EQ(stored, read.WriteData()) << "written back as read";
+    EXPECT_THROW(read.GetPixels(6), EqvrError);
+    std::vector<Seen> before;
+    for (int i = 0; i < 6; ++i) {
+        before.push_back(look(read, i));
+        EXPECT_EQ(source.GetPixels(i), before.back().pixels) << i;
+        EXPECT_EQ(source.GetMask(i), before.back().mask) << i;
+        EXPECT_EQ(ImageListIcoData(source, i), before.back().ico) << i;
+    }
+
+    ASSERT_NE(nullptr, read.Handle());
+    ASSERT_EQ(6, ImageList_GetImageCount(read.Handle())) << "the list made holds every stored picture";
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_TRUE(before[i] == look(read, i)) << "entry " << i << " once the list is made";
+        if (ScreenDepth() == 32) {
+            unique_hicon icon = read.GetIcon(i);
+            EXPECT_EQ(IconFileData(icon.get()), before[i].ico) << "entry " << i << ": the icon route agrees";
+        }
+    }
+
+    TImageList added(nullptr);
+    added.ReadData(stored);
+    added.SetWidth(20);  // the same size: nothing changes
+    Pixels small{20, 20, std::vector<uint32_t>(400, 0xFF336699u), std::vector<bool>(400, false)};
+    unique_hbitmap smallColour = ColourBitmap(small), smallMask = MaskBitmap(small);
+    EXPECT_EQ(6, added.Add(smallColour.get(), smallMask.get())) << "added after the stored pictures";
+    ASSERT_EQ(7, added.Count());
+    EXPECT_TRUE(before[0] == look(added, 0));
+    EXPECT_EQ(small.argb, added.GetPixels(6));
+
+    TImageList cleared(nullptr);
+    cleared.ReadData(stored);
+    cleared.Clear();
+    EXPECT_EQ(0, cleared.Count());
+    EXPECT_TRUE(ImageListIcoData(cleared, 0).empty());
+}
+
 class AddInList : public DispatchFixture {};
 
 TEST_F(AddInList, ReadStraightIsTheIconsIcoData) {
-    if (ScreenDepth() != 32) GTEST_SKIP() << "read straight from the list only on a display of 32 bits per pixel";
+    if (ScreenDepth() != 32)
+        GTEST_SKIP() << "the platform makes icons at the display's depth: the bytes agree at 32 bits per pixel";
     Connect();
     const TImageList* list = RibbonImageList(Module(), kButton);
     ASSERT_NE(nullptr, list);
@@ -562,24 +634,18 @@ TEST_P(Sources, ManyRequestsLeaveNoGdiOrUserObjectBehind) {
 
 // ---- a display of 16 bits per pixel ----
 
-// Image lists of the display's depth, and icons, are 16-bit there: the ICO carries the colours
-// in 16 bits (with their bit fields when the layout is not the plain one) and the clear parts in
-// the mask alone. Run by pictures_tests_16bit under a display of that depth; skipped elsewhere.
-int DisplayDepth() {
-    HDC screen = GetDC(nullptr);
-    const int bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
-    ReleaseDC(nullptr, screen);
-    return bits;
-}
-
+// Icons are made at the display's depth, 16 bits there: a glyph's ICO carries its colours in 16
+// bits (with their bit fields when the layout is not the plain one) and its clear parts in the
+// mask alone. An image list's picture is read from the list's own 32-bit bitmaps and keeps its
+// alpha. Run by pictures_tests_16bit under a display of that depth; skipped elsewhere.
 class SixteenBitDisplay : public DispatchFixture {
 protected:
     void SetUp() override {
-        if (DisplayDepth() != 16) GTEST_SKIP() << "needs a display of 16 bits per pixel (pictures_tests_16bit)";
+        if (ScreenDepth() != 16) GTEST_SKIP() << "needs a display of 16 bits per pixel (pictures_tests_16bit)";
     }
 };
 
-// Colours alike within what 5 or 6 bits keep, and the mask alike, for the pixels the list holds
+// Colours alike within what 5 or 6 bits keep, and the mask alike, for the pixels the source holds
 // opaque; clear ones clear.
 ::testing::AssertionResult AlikeAtSixteenBits(const Pixels& held, const Pixels& got) {
     if (held.width != got.width || held.height != got.height) return ::testing::AssertionFailure() << "size differs";
@@ -596,7 +662,7 @@ protected:
     return ::testing::AssertionSuccess();
 }
 
-TEST_F(SixteenBitDisplay, TheButtonIsA16BitIcoWhoseSizeFieldAndMaskHold) {
+TEST_F(SixteenBitDisplay, TheButtonKeepsItsPictureAt32Bits) {
     Connect();
     Module().SetHostMajorVersion(16);
     TImageList* list = RibbonImageList(Module(), kButton);
@@ -605,20 +671,38 @@ TEST_F(SixteenBitDisplay, TheButtonIsA16BitIcoWhoseSizeFieldAndMaskHold) {
     unique_variant answer = Ask(L"GetImage_Callback", kButton);
     Received got = Receive(answer);
     ASSERT_EQ(L"ICO 48x48", got.what);
+    EXPECT_EQ(32, got.ico->header.biBitCount);
+    EXPECT_TRUE(SamePicture(held, got.pixels)) << "colours and soft edges as the list holds them";
+
+    officesim::ReceivedPicture shown = officesim::ReadPictureAnswer(answer);
+    EXPECT_EQ(L"", shown.error) << "the stand-in reads it";
+    EXPECT_EQ(48, shown.image.width);
+}
+
+TEST_F(SixteenBitDisplay, AGlyphIsA16BitIcoWhoseSizeFieldAndMaskHold) {
+    const std::vector<uint32_t> glyph = Sources::Glyph(false);
+    Connect([&](TqvrCOMAddInModule& m) {
+        Tree t(m);
+        t.Add<TqvrRibbonButton>(rctButton, L"Glyph")->GlyphBitmap().SetPixels(16, 24, glyph);
+    });
+    Module().SetHostMajorVersion(16);
+    unique_variant answer = Ask(L"GetImage_Callback", L"Glyph");
+    Received got = Receive(answer);
+    ASSERT_EQ(L"ICO 16x24", got.what);
     const IcoFile& ico = *got.ico;
     EXPECT_EQ(16, ico.header.biBitCount);
     EXPECT_EQ(16, ico.colourCount) << "planes times bits per pixel";
     EXPECT_EQ(22u, ico.imageOffset);
     EXPECT_EQ(ico.fileBytes - 22, ico.bytesInRes);
-    EXPECT_EQ(96, ico.header.biHeight);
+    EXPECT_EQ(48, ico.header.biHeight);
     const size_t fields = ico.header.biCompression == BI_BITFIELDS ? 12 : 0;
     EXPECT_EQ(fields / 4, ico.masks.size());
-    EXPECT_EQ(22 + 40 + fields + 48 * 96 + 48 * 8, ico.fileBytes) << "header, masks, colour rows, mask rows";
-    EXPECT_TRUE(AlikeAtSixteenBits(held, got.pixels));
+    EXPECT_EQ(22 + 40 + fields + 32 * 24 + 4 * 24, ico.fileBytes) << "header, masks, colour rows, mask rows";
+    EXPECT_TRUE(AlikeAtSixteenBits(SeenGlyph(16, 24, glyph), got.pixels));
 
     officesim::ReceivedPicture shown = officesim::ReadPictureAnswer(answer);
     EXPECT_EQ(L"", shown.error) << "the stand-in reads it";
-    EXPECT_EQ(48, shown.image.width);
+    EXPECT_EQ(16, shown.image.width);
 }
 
 TEST_F(SixteenBitDisplay, Office2007GetsTheIconPictureAndGlyphsKeepTheirClearColour) {
