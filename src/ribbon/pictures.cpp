@@ -68,6 +68,18 @@ struct DibHeader {
     RGBQUAD colours[256];  // the colour table, or the three bit-field masks
 };
 
+// The header of a bottom-up, uncompressed DIB of a size and depth, without colour table.
+DibHeader PlainDibHeader(int width, int height, int bitCount) {
+    DibHeader info{};
+    info.header.biSize = sizeof(BITMAPINFOHEADER);
+    info.header.biWidth = width;
+    info.header.biHeight = height;
+    info.header.biPlanes = 1;
+    info.header.biBitCount = static_cast<WORD>(bitCount);
+    info.header.biCompression = BI_RGB;
+    return info;
+}
+
 // One image as the content of an .ico file: the colour rows (bottom row first) in the layout
 // `info` describes, the mask rows (1 bit per pixel, 1 = clear) below them.
 std::vector<uint8_t> IcoFile(int width, int height, const DibHeader& info, std::vector<uint8_t> colourBits,
@@ -266,13 +278,7 @@ std::vector<uint8_t> IconFileData(HICON icon) {
     unique_hdc dc(CreateCompatibleDC(nullptr));
     if (!dc) throw EqvrError(L"Out of system resources");
     GdiFlush();
-    DibHeader info{};
-    info.header.biSize = sizeof(BITMAPINFOHEADER);
-    info.header.biWidth = width;
-    info.header.biHeight = height;
-    info.header.biPlanes = 1;
-    info.header.biBitCount = static_cast<WORD>(depth);
-    info.header.biCompression = BI_RGB;
+    DibHeader info = PlainDibHeader(width, height, depth);
     if (depth == 16 || depth == 32) {
         // Ask how the pixels are laid out; bit fields are kept only where they differ from the
         // plain layout. A 32-bit icon is then the standard form whose high byte is the alpha.
@@ -294,13 +300,7 @@ std::vector<uint8_t> IconFileData(HICON icon) {
                   reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) != height)
         throw EqvrError(L"Invalid bitmap");
 
-    DibHeader maskInfo{};
-    maskInfo.header.biSize = sizeof(BITMAPINFOHEADER);
-    maskInfo.header.biWidth = width;
-    maskInfo.header.biHeight = height;
-    maskInfo.header.biPlanes = 1;
-    maskInfo.header.biBitCount = 1;
-    maskInfo.header.biCompression = BI_RGB;
+    DibHeader maskInfo = PlainDibHeader(width, height, 1);
     const size_t maskRow = RowBytes(width, 1);
     std::vector<uint8_t> maskBits(maskRow * height);
     if (GetDIBits(dc.get(), mask.get(), 0, static_cast<UINT>(height), maskBits.data(),
@@ -315,13 +315,7 @@ std::vector<uint8_t> ImageListIcoData(const TImageList& list, int index) {
     const int width = list.Width(), height = list.Height();
     const std::vector<uint32_t> pixels = list.GetPixels(index);
     const std::vector<bool> clear = list.GetMask(index);
-    DibHeader info{};
-    info.header.biSize = sizeof(BITMAPINFOHEADER);
-    info.header.biWidth = width;
-    info.header.biHeight = height;
-    info.header.biPlanes = 1;
-    info.header.biBitCount = 32;
-    info.header.biCompression = BI_RGB;
+    DibHeader info = PlainDibHeader(width, height, 32);
     // An .ico file holds its rows bottom row first.
     const size_t maskRow = RowBytes(width, 1);
     std::vector<uint8_t> colourBits(pixels.size() * 4);
