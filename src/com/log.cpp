@@ -235,9 +235,7 @@ void SetTraceFolderForTesting(std::wstring folder) {
 }
 
 std::wstring HResultHex(HRESULT hr) {
-    std::wstring text = L"0x";
-    AppendUnsigned(text, static_cast<uint32_t>(hr), 8, 16);
-    return text;
+    return L"0x" + HexText(static_cast<uint32_t>(hr), 8);
 }
 
 void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept {

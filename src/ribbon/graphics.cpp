@@ -44,25 +44,10 @@ HBITMAP CreateBitmap32(int width, int height, const uint32_t* pixels) {
 
 namespace {
 
-// Any bitmap as top-down 32-bit pixels. GDI converts; a 32-bit source keeps its alpha byte. (The
-// DIB section's own header cannot tell: GetObject reports every height as positive.)
-std::vector<uint32_t> ReadPixels32(HBITMAP bmp, int& width, int& height) {
-    BITMAP bm{};
-    if (!GetObjectW(bmp, sizeof(bm), &bm)) throw EqvrError(L"Invalid bitmap");
-    width = bm.bmWidth;
-    height = bm.bmHeight;
-    std::vector<uint32_t> out(static_cast<size_t>(width) * height);
-    BITMAPINFO info{};
-    info.bmiHeader = TopDown32(width, height);
-    unique_hdc dc(CreateCompatibleDC(nullptr));
-    GdiFlush();
-    if (!GetDIBits(dc.get(), bmp, 0, static_cast<UINT>(height), out.data(), &info, DIB_RGB_COLORS))
-        throw EqvrError(L"Invalid bitmap");
-    return out;
-}
-
-// The pixels of an area of a bitmap, top-down, 32-bit (a 32-bit source keeps its alpha byte).
-// Only the area's rows are read: an image list keeps all its pictures in one bitmap.
+// The pixels of an area of any bitmap, top-down, 32-bit: GDI converts; a 32-bit source keeps its
+// alpha byte. Only the area's rows are read: an image list keeps all its pictures in one bitmap.
+// (A DIB section's own header cannot tell its row order: GetObject reports every height as
+// positive. The rows are asked for bottom-up, where GetDIBits counts scan lines from the last.)
 std::vector<uint32_t> ReadArea32(HBITMAP bmp, const RECT& area) {
     BITMAP bm{};
     if (!GetObjectW(bmp, sizeof(bm), &bm) || area.left < 0 || area.top < 0 || area.right > bm.bmWidth ||
@@ -71,7 +56,7 @@ std::vector<uint32_t> ReadArea32(HBITMAP bmp, const RECT& area) {
     const int width = area.right - area.left, rows = area.bottom - area.top;
     BITMAPINFO info{};
     info.bmiHeader = TopDown32(bm.bmWidth, bm.bmHeight);
-    info.bmiHeader.biHeight = bm.bmHeight;  // bottom-up, where scan line 0 is the last row
+    info.bmiHeader.biHeight = bm.bmHeight;
     std::vector<uint32_t> bottomUp(static_cast<size_t>(bm.bmWidth) * rows);
     unique_hdc dc(CreateCompatibleDC(nullptr));
     GdiFlush();
@@ -295,8 +280,7 @@ void TqvrBitmap::SetPixels(int width, int height, const std::vector<uint32_t>& p
 
 std::vector<uint32_t> TqvrBitmap::Pixels() const {
     if (Empty()) return {};
-    int w = 0, h = 0;
-    return ReadPixels32(handle_.get(), w, h);
+    return ReadArea32(handle_.get(), RECT{0, 0, width_, height_});
 }
 
 void TqvrBitmap::LoadFromBytes(const std::vector<uint8_t>& bmpFile) {
