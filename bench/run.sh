@@ -4,7 +4,11 @@
 # run, as a markdown table to bench/results.md; prints the table too.
 #   bash bench/run.sh [bench[:args] ...]   default: every bench with its full sizes
 # Each bench prints its figures as lines "ROW|<what>|<figure>|<baseline>|<ratio or note>".
-#   BUILD_DIR        the i686 build tree (default build/, configured as scripts/test.sh does)
+# The benches run in the i686 build (32-bit Office) where the kernel runs 32-bit programs, with
+# soak_bench in the x86_64 build too; where it runs none (cmake/wine-env.sh), every bench runs in
+# the x86_64 build (64-bit Office), and results.md says so.
+#   BUILD_DIR        the build tree the benches run in (default build/ for i686, build64/ for
+#                    x86_64; configured as scripts/test.sh does)
 #   QVR_BENCH_OUT    where the table goes (default bench/results.md)
 #   QVR_BENCH_NOBUILD=1  use the build tree as it is (the CTest smoke entry does)
 #   QVR_BENCH_LOGS   folder for each bench's full output (default <build>/bench-logs)
@@ -12,13 +16,19 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
+source "$root/cmake/wine-env.sh"
+if [ "$QVR_NATIVE32" = 1 ]; then
+  toolchain=i686 default_build=build
+else
+  toolchain=x86_64 default_build=build64
+fi
 
 # Windows the add-in makes need a display; one virtual display for the whole run.
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null 2>&1 && [ -z "${QVR_BENCH_XVFB:-}" ]; then
   QVR_BENCH_XVFB=1 exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
 fi
 
-build="${BUILD_DIR:-build}"
+build="${BUILD_DIR:-$default_build}"
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 out="${QVR_BENCH_OUT:-$root/bench/results.md}"
 benches=("$@")
@@ -28,7 +38,7 @@ fi
 
 if [ -z "${QVR_BENCH_NOBUILD:-}" ]; then
   echo "== building in $build" >&2
-  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DQVR_BUILD_TESTS=ON >/dev/null
+  cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$toolchain.cmake -DQVR_BUILD_TESTS=ON >/dev/null
   targets=(VORTELIXExcel)
   for b in "${benches[@]}"; do targets+=("${b%%:*}"); done
   cmake --build "$build" -j2 --target "${targets[@]}" >&2
@@ -73,7 +83,7 @@ done
 # The soak bench runs in the 64-bit build as well (the 64-bit add-in for 64-bit Office): its rows
 # join the table next to the i686 ones, each saying its bitness.
 for item in "${benches[@]}"; do
-  [ "${item%%:*}" = soak_bench ] || continue
+  [ "${item%%:*}" = soak_bench ] && [ "$toolchain" = i686 ] || continue
   args=()
   if [ "$item" != soak_bench ]; then read -r -a args <<<"${item#*:}"; fi
   build64="${BUILD64_DIR:-build64}"
@@ -96,7 +106,12 @@ load_after=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo unknown)
 {
   echo "# Benchmark results"
   echo
-  echo "\`bash bench/run.sh\`, $(date -u '+%Y-%m-%d %H:%M UTC'), i686 build under $(wine --version 2>/dev/null || echo Wine)," \
+  if [ "$toolchain" = i686 ]; then
+    bitness="i686 build (32-bit Office)"
+  else
+    bitness="x86_64 build (64-bit Office; this machine's kernel runs no 32-bit programs, so the i686 build was not measured)"
+  fi
+  echo "\`bash bench/run.sh\`, $(date -u '+%Y-%m-%d %H:%M UTC'), $bitness under $(qvr_wine_version 2>/dev/null || echo Wine)," \
     "$(nproc) cores. Each figure's baseline was measured in the same run; full output in \`${logs#$root/}/\`." \
     "Load average (1, 5, 15 minutes) when the benches started: $load_before; when they ended: $load_after."
   echo

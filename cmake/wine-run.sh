@@ -9,11 +9,19 @@
 #   wine-run.sh <program.exe> [arguments]
 #   wine-run.sh --script <bin folder> <script.sh> [arguments]: runs a bash script (which calls
 #     wine itself) in such a prefix, with the bin folder as its first argument
+#   wine-run.sh --template <build folder>: makes the build tree's template prefix if needed and
+#     prints its path (for scripts that copy it into prefixes of their own)
 #   QVR_WINE_ROOT   folder for the prefixes (default: <build>/wine)
 #   QVR_KEEP_PREFIX keep the run's prefix afterwards (diagnosis)
+# How Wine is started (which loader, on a kernel with or without 32-bit support): cmake/wine-env.sh.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 script=""
-if [ "$1" = "--script" ]; then
+template_only=""
+if [ "$1" = "--template" ]; then
+  template_only=1
+  exe="$2/bin/template"  # places the build tree
+elif [ "$1" = "--script" ]; then
   script="$3"
   exe="$2/$(basename "$script" .sh).exe"  # names the run; the bin folder places the build tree
   shift 3
@@ -28,7 +36,9 @@ template="$root/template"
 ready="$template/.ready"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}"
-wine_version="$(wine --version)"
+# The loader route is part of the template's identity: a prefix booted without the 32-bit loader
+# has no 32-bit half.
+wine_version="$(qvr_wine_version) native32=$QVR_NATIVE32"
 
 # The start time of a process (field 22 of its stat), to tell it from a later one with its pid.
 started() { local stat; stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1; set -- ${stat##*) }; echo "${20}"; }
@@ -42,7 +52,8 @@ make_template() {
   echo "wine-run.sh: preparing the Wine prefix template for $wine_version in $template" >&2
   rm -rf "$template"
   local log="$root/wineboot.log"
-  if ! WINEPREFIX="$template" wineboot -i >"$log" 2>&1 || ! WINEPREFIX="$template" wineserver -w; then
+  if ! WINEPREFIX="$template" qvr_wine wineboot -i >"$log" 2>&1 || ! WINEPREFIX="$template" qvr_prepare_prefix ||
+    ! WINEPREFIX="$template" qvr_wineserver -w; then
     echo "wine-run.sh: wineboot failed to prepare $template; its output:" >&2
     tail -n 40 "$log" >&2
     rm -rf "$template"
@@ -69,7 +80,7 @@ remove_stale_prefixes() {
       # Still being copied, or left by an older runner: only when it is old.
       [ -n "$(find "$p" -maxdepth 0 -mmin +60)" ] || continue
     fi
-    WINEPREFIX="$p" wineserver -k >/dev/null 2>&1 || true
+    WINEPREFIX="$p" qvr_wineserver -k >/dev/null 2>&1 || true
     rm -rf "$p" 2>/dev/null || true  # another run may be removing it too
   done
 }
@@ -82,13 +93,17 @@ if ! template_ready; then
   flock -s 9
 fi
 remove_stale_prefixes
+if [ -n "$template_only" ]; then
+  echo "$template"
+  exit 0
+fi
 
 name="$(basename "$exe" .exe)-$$-$RANDOM"
 prefix="$root/run-$name"
 cleanup() {
   trap '' TERM INT HUP
-  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
-  WINEPREFIX="$prefix" wineserver -w >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" qvr_wineserver -k >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" qvr_wineserver -w >/dev/null 2>&1 || true
   [ -n "${QVR_KEEP_PREFIX:-}" ] || rm -rf "$prefix"
 }
 trap cleanup EXIT
@@ -114,7 +129,7 @@ status=0
 if [ -n "$script" ]; then
   bash "$script" "$@" &
 else
-  wine "$exe" "$@" &
+  qvr_wine "$exe" "$@" &
 fi
 wait $! || status=$?
 exit $status

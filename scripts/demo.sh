@@ -5,13 +5,22 @@
 # "Bestelling verwerken" pressed, and every result reported. A second run shows the failure case:
 # the uploader missing. It ends with a verdict, one line per expected result, and exits non-zero
 # when any expectation failed.
-#   BUILD_DIR   the build tree (default build/)
+#   demo.sh [--32|--64] [ExcelSim arguments...]
+#   --64        the 64-bit add-in in the 64-bit stand-in (64-bit Office); the default where the
+#               kernel runs no 32-bit programs, and fast there
+#   --32        the 32-bit add-in in the 32-bit stand-in (32-bit Office); the default where the
+#               kernel runs 32-bit programs; elsewhere it runs under the qemu-i386 emulator, which
+#               it registers for the run (root), at about a minute per program started
+#   BUILD_DIR   the build tree (default build/ for 32-bit, build64/ for 64-bit)
 # Works from a fresh clone: it sets up the machine, configures and builds what it runs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ROOT="$PWD"
-BUILD="${BUILD_DIR:-build}"
-LOGS="$ROOT/$BUILD/demo-logs"
+bits=""
+case "${1:-}" in
+  --32) bits=32; shift ;;
+  --64) bits=64; shift ;;
+esac
 
 # die <what failed> <how to fix> [log file]: says what failed and how to fix it, then exits 1.
 die() {
@@ -34,22 +43,55 @@ step() {
   "$@" >"$log" 2>&1 || die "$what (exit status $?)" "$fix" "$log"
 }
 
+# The machine's packages come first: deciding how Wine runs needs Wine.
+if [ -z "${QVR_DEMO_DISPLAY:-}" ]; then
+  setup_log="${TMPDIR:-/tmp}/vortelix-setup-machine.$$.log"
+  bash scripts/setup-machine.sh >"$setup_log" 2>&1 ||
+    die "machine set-up (scripts/setup-machine.sh)" \
+      "run 'bash scripts/setup-machine.sh' as root or with sudo on Debian 12 with access to Debian's package archive" \
+      "$setup_log"
+  rm -f "$setup_log"
+fi
+source cmake/wine-env.sh
+if [ -z "$bits" ]; then
+  if [ "$QVR_NATIVE32" = 1 ]; then bits=32; else bits=64; fi
+fi
+if [ "$bits" = 32 ]; then
+  TOOLCHAIN=i686 BUILD="${BUILD_DIR:-build}" VIEW=/reg:32 OFFICE="32-bit Office"
+else
+  TOOLCHAIN=x86_64 BUILD="${BUILD_DIR:-build64}" VIEW=/reg:64 OFFICE="64-bit Office"
+fi
+LOGS="$ROOT/$BUILD/demo-logs"
 mkdir -p "$LOGS" 2>/dev/null || die "cannot create the folder for the demo's logs, $LOGS" \
   "check that $ROOT is writable, or give a writable build folder in BUILD_DIR"
 if [ -z "${QVR_DEMO_DISPLAY:-}" ]; then
-  step "machine set-up (scripts/setup-machine.sh)" \
-    "run 'bash scripts/setup-machine.sh' as root or with sudo on Debian 12 with access to Debian's package archive" \
-    bash scripts/setup-machine.sh
+  if [ "$QVR_NATIVE32" = 1 ]; then
+    echo "== the $bits-bit add-in for $OFFICE (this machine runs 32-bit and 64-bit programs; --32 or --64 chooses)"
+  elif [ "$bits" = 64 ]; then
+    echo "== the 64-bit add-in for 64-bit Office: this machine's kernel runs no 32-bit programs, so the"
+    echo "   64-bit build runs by default (about 3 minutes from a fresh clone); --32 runs the 32-bit one"
+    echo "   under the qemu-i386 emulator (about 25 minutes, as root)"
+  else
+    echo "== the 32-bit add-in for 32-bit Office, under the qemu-i386 emulator: this machine's kernel runs"
+    echo "   no 32-bit programs (about a minute per program started, some 25 minutes in all)"
+  fi
   # Every step runs on one X display: Wine's server outlives a program, and windows it creates
   # later must find the display it started with.
   export QVR_DEMO_DISPLAY=1
-  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+  exec xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "--$bits" "$@"
 fi
 
-echo "== building the add-in, the Excel stand-in and the uploader stand-in (i686) in $BUILD/"
+if [ "$bits" = 32 ] && [ "$QVR_NATIVE32" != 1 ]; then
+  qvr_emulator_on || die "the qemu-i386 emulator for 32-bit programs could not be registered (above)" \
+    "run as root with qemu-user-static installed (scripts/setup-machine.sh), or run the 64-bit demo: bash scripts/demo.sh --64"
+  trap qvr_emulator_restore EXIT
+  echo "== 32-bit programs run under the qemu-i386 emulator (binfmt_misc entry $QVR_EMULATOR_ENTRY)"
+fi
+
+echo "== building the add-in, the Excel stand-in and the uploader stand-in ($TOOLCHAIN, for $OFFICE) in $BUILD/"
 step "configuring the build (cmake)" \
   "read the log above; a stale $BUILD/ from another machine or toolchain is fixed by 'rm -rf $BUILD'" \
-  cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686.cmake -DQVR_BUILD_TESTS=ON
+  cmake -S . -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$TOOLCHAIN.cmake -DQVR_BUILD_TESTS=ON
 step "building VORTELIXExcel.dll, ExcelSim.exe and Dravenport.exe" \
   "read the compiler's error above; 'rm -rf $BUILD' and run again if the tree is stale" \
   cmake --build "$BUILD" -j"$(nproc)" --target VORTELIXExcel ExcelSim Dravenport VORTELIXExcelCheck
@@ -70,29 +112,32 @@ rm -rf "$WINEPREFIX" "$XDG_DATA_HOME" && mkdir -p "$(dirname "$WINEPREFIX")" "$X
   die "cannot make a fresh Wine prefix at $WINEPREFIX" "check that $ROOT/$BUILD is writable"
 echo "== making a fresh Wine prefix: $WINEPREFIX"
 step "creating the Wine prefix (wineboot)" \
-  "check that 'wine --version' works and that packages wine, wine32:i386 and wine64 are installed (scripts/setup-machine.sh)" \
-  wineboot -i
-wineserver -w
+  "check that '$QVR_WINE64_LOADER --version' works and that packages wine, wine32:i386 and wine64 are installed (scripts/setup-machine.sh)" \
+  qvr_wine wineboot -i
+qvr_prepare_prefix
+qvr_wineserver -w
 
-ORDER="$(winepath -w "$ROOT/tests/fixtures/order.xlsx" 2>"$LOGS/winepath.log")" && [ -n "$ORDER" ] ||
+ORDER="$(qvr_wine winepath -w "$ROOT/tests/fixtures/order.xlsx" 2>"$LOGS/winepath.log")" && [ -n "$ORDER" ] ||
   die "winepath cannot name the order workbook tests/fixtures/order.xlsx" \
     "check that the file exists and that Wine runs in $WINEPREFIX" "$LOGS/winepath.log"
 
 echo "== installing Excel (the stand-in): its application class is registered as Excel's is"
 step "registering the Excel stand-in's application class" "check that Wine runs in $WINEPREFIX" \
-  wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f
+  qvr_wine reg add 'HKCR\Excel.Application\CLSID' /ve /d '{00024500-0000-0000-C000-000000000046}' /f "$VIEW"
 step "registering the Excel stand-in's ProgID" "check that Wine runs in $WINEPREFIX" \
-  wine reg add 'HKCR\CLSID\{00024500-0000-0000-C000-000000000046}\ProgID' /ve /d 'Excel.Application' /f
-EXCEL_EXE="$(winepath -w "$BIN/ExcelSim.exe" 2>"$LOGS/winepath.log")" && [ -n "$EXCEL_EXE" ] ||
+  qvr_wine reg add 'HKCR\CLSID\{00024500-0000-0000-C000-000000000046}\ProgID' /ve /d 'Excel.Application' /f "$VIEW"
+EXCEL_EXE="$(qvr_wine winepath -w "$BIN/ExcelSim.exe" 2>"$LOGS/winepath.log")" && [ -n "$EXCEL_EXE" ] ||
   die "winepath cannot name $BIN/ExcelSim.exe" "check that Wine runs in $WINEPREFIX" "$LOGS/winepath.log"
 step "naming the Excel stand-in as Excel.exe under App Paths" "check that Wine runs in $WINEPREFIX" \
-  wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\excel.exe' /ve /d "$EXCEL_EXE" /f
+  qvr_wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\excel.exe' /ve /d "$EXCEL_EXE" /f "$VIEW"
 
+# The regsvr32 of the DLL's bitness, as the README tells administrators.
+if [ "$bits" = 32 ]; then REGSVR32='C:\windows\syswow64\regsvr32.exe'; else REGSVR32=regsvr32; fi
 echo "== registering the add-in for all users: regsvr32 VORTELIXExcel.dll"
 step "regsvr32 VORTELIXExcel.dll" \
-  "run 'WINEPREFIX=$WINEPREFIX wine regsvr32 $BIN/VORTELIXExcel.dll' to see the error; the tests in tests/registration narrow it down" \
-  wine regsvr32 /s "$BIN/VORTELIXExcel.dll"
-addin_key="$(wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' /v LoadBehavior 2>&1 | tr -d '\r')"
+  "run 'WINEPREFIX=$WINEPREFIX $QVR_WINE64_LOADER $REGSVR32 $BIN/VORTELIXExcel.dll' to see the error; the tests in tests/registration narrow it down" \
+  qvr_wine "$REGSVR32" /s "$BIN/VORTELIXExcel.dll"
+addin_key="$(qvr_wine reg query 'HKLM\Software\Microsoft\Office\Excel\AddIns\VORTELIXExcel.coVORTELIXExcel' /v LoadBehavior "$VIEW" 2>&1 | tr -d '\r')"
 echo "   Excel add-in key: $(grep -o 'LoadBehavior.*' <<<"$addin_key" || echo "(missing) $addin_key")"
 echo "   uploader next to it: $BIN/Dravenport.exe"
 
@@ -111,7 +156,7 @@ expect "set-up" "the add-in is registered to load at Excel's start-up" "LoadBeha
 
 echo
 echo "== the administrators' health check after registration: VORTELIXExcelCheck.exe"
-health="$(wine "$BIN/VORTELIXExcelCheck.exe" 2>&1 | tr -d '\r')"
+health="$(qvr_wine "$BIN/VORTELIXExcelCheck.exe" 2>&1 | tr -d '\r')"
 health_status=${PIPESTATUS[0]}
 echo "$health"
 if [ "$health_status" -le 1 ]; then verdict+=("  ok    set-up: the health check finds no failure (exit code $health_status)"); else
@@ -119,7 +164,7 @@ if [ "$health_status" -le 1 ]; then verdict+=("  ok    set-up: the health check 
 
 echo
 echo "== scenario 1: Excel starts, the user presses \"Bestelling verwerken\""
-one="$(wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" "$@" 2>&1 | tr -d '\r')"
+one="$(qvr_wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" "$@" 2>&1 | tr -d '\r')"
 status=${PIPESTATUS[0]}
 echo "$one"
 s="scenario 1"
@@ -151,10 +196,10 @@ lonely="$WINEPREFIX/drive_c/VORTELIX-zonder-uploader"
 mkdir -p "$lonely" && cp "$BIN/VORTELIXExcel.dll" "$lonely/" ||
   die "cannot copy the add-in into $lonely" "check that $ROOT/$BUILD is writable"
 step "regsvr32 of the add-in in a folder without the uploader" "see the first regsvr32 step" \
-  wine regsvr32 /s "$lonely/VORTELIXExcel.dll"
-png="$(winepath -w "$BIN/ExcelSim-failure-ribbon.png" 2>"$LOGS/winepath.log")" ||
+  qvr_wine "$REGSVR32" /s "$lonely/VORTELIXExcel.dll"
+png="$(qvr_wine winepath -w "$BIN/ExcelSim-failure-ribbon.png" 2>"$LOGS/winepath.log")" ||
   die "winepath cannot name $BIN/ExcelSim-failure-ribbon.png" "check that Wine runs in $WINEPREFIX" "$LOGS/winepath.log"
-two="$(wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" --png "$png" 2>&1 | tr -d '\r')"
+two="$(qvr_wine "$BIN/ExcelSim.exe" --registered --workbook "$ORDER" --png "$png" 2>&1 | tr -d '\r')"
 echo "$two"
 s="scenario 2"
 expect "$s" "the error names the missing program" "dialog shown: [Error] The order upload program" "$two"
@@ -171,4 +216,4 @@ if [ "$failed" -ne 0 ]; then
   echo "== demo FAILED: an expected result is missing (FAIL above); the stand-in's report above shows what happened" >&2
   exit 1
 fi
-echo "== demo passed: every expected result seen"
+echo "== demo passed ($bits-bit add-in, $OFFICE): every expected result seen"

@@ -3,6 +3,7 @@
 #include "addin/coclass.h"
 #include "excel_sim.h"
 #include "office_host.h"
+#include "support/system_dlls.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -67,9 +68,7 @@ TEST_F(Dll, ExportsExactlyTheFourServerFunctions) {
 }
 
 TEST_F(Dll, ImportsSystemLibrariesOnly) {
-    const std::set<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll",    "advapi32.dll", "ole32.dll",
-                                          "oleaut32.dll", "shell32.dll", "comctl32.dll", "version.dll",  "shlwapi.dll",
-                                          "msvcrt.dll",   "ntdll.dll",   "uxtheme.dll"};
+    const std::set<std::string>& system = qvrtest::kSystemDlls;
     auto base = reinterpret_cast<const BYTE*>(module);
     auto imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + Directory(module, IMAGE_DIRECTORY_ENTRY_IMPORT).VirtualAddress);
     int count = 0;

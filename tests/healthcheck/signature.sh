@@ -5,15 +5,17 @@
 set -uo pipefail
 bin="$1"; view="/reg:$2"
 root="$bin/../wine"
+source "$(dirname "$0")/../../cmake/wine-env.sh"
 work="$root/signature-$$"
 export WINEPREFIX="$work/prefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 rm -rf "$work" && mkdir -p "$work/addin"
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
-if [ -f "$root/template/.ready" ]; then cp -a "$root/template" "$WINEPREFIX"; rm -f "$WINEPREFIX/.ready"; fi
+trap 'qvr_wineserver -k >/dev/null 2>&1; rm -rf "$work"' EXIT
+template="$(bash "$(dirname "$0")/../../cmake/wine-run.sh" --template "$bin/..")" || { echo "FAIL no Wine prefix template"; exit 1; }
+cp -a "$template" "$WINEPREFIX"; rm -f "$WINEPREFIX/.ready"
 fail=0
 signing() {  # the JSON line of the signing check
-  wine "$bin/VORTELIXExcelCheck.exe" --json 2>/dev/null | tr -d '\r' | grep '"id": "signing"'
+  qvr_wine "$bin/VORTELIXExcelCheck.exe" --json 2>/dev/null | tr -d '\r' | grep '"id": "signing"'
 }
 expect() {  # expect <what> <status> <text> <line>
   if grep -q "\"status\": \"$2\"" <<<"$4" && grep -qF -- "$3" <<<"$4"; then echo "ok   $1"; else
@@ -27,9 +29,9 @@ osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "VORTELIX Exce
   { echo "FAIL osslsigncode cannot sign the DLL"; exit 1; }
 cp "$bin/Dravenport.exe" "$work/addin/"
 
-dll="$(winepath -w "$work/addin/VORTELIXExcel.dll")"
-excel="$(winepath -w "$bin/ExcelSim.exe")"
-reg() { wine reg add "$@" /f "$view" >/dev/null 2>&1 || { echo "FAIL reg add $1"; fail=1; }; }
+dll="$(qvr_wine winepath -w "$work/addin/VORTELIXExcel.dll")"
+excel="$(qvr_wine winepath -w "$bin/ExcelSim.exe")"
+reg() { qvr_wine reg add "$@" /f "$view" >/dev/null 2>&1 || { echo "FAIL reg add $1"; fail=1; }; }
 reg 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\App Paths\excel.exe' /ve /d "$excel"
 reg 'HKLM\Software\Classes\VORTELIXExcel.coVORTELIXExcel\CLSID' /ve /d '{5A7C2E91-3D48-4B6F-9E21-7C0D4A8B3F65}'
 reg 'HKLM\Software\Classes\CLSID\{5A7C2E91-3D48-4B6F-9E21-7C0D4A8B3F65}\InprocServer32' /ve /d "$dll"
@@ -44,6 +46,6 @@ size=$(stat -c %s "$work/addin/VORTELIXExcel.dll")
 printf '\x5a' | dd of="$work/addin/VORTELIXExcel.dll" bs=1 seek=$((size / 2)) conv=notrunc status=none
 cmp -s "$work/addin/VORTELIXExcel.dll" "$work/addin/signed.dll" && { echo "FAIL the test could not change the signed DLL"; fail=1; }
 expect "signed DLL changed after signing, under RequireAddinSig" FAIL "the DLL is signed but its signature does not verify" "$(signing)"
-reg 'HKLM\Software\Classes\CLSID\{5A7C2E91-3D48-4B6F-9E21-7C0D4A8B3F65}\InprocServer32' /ve /d "$(winepath -w "$bin/VORTELIXExcel.dll")"
+reg 'HKLM\Software\Classes\CLSID\{5A7C2E91-3D48-4B6F-9E21-7C0D4A8B3F65}\InprocServer32' /ve /d "$(qvr_wine winepath -w "$bin/VORTELIXExcel.dll")"
 expect "unsigned DLL under RequireAddinSig" FAIL "Office turns unsigned add-ins off; the DLL carries no signature" "$(signing)"
 exit $fail

@@ -6,16 +6,18 @@
 set -uo pipefail
 bin="$1"
 root="$bin/../wine"
+source "$(dirname "$0")/../../cmake/wine-env.sh"
 export WINEPREFIX="$root/workfolder-$$"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 rm -rf "$WINEPREFIX"
-trap 'wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX" "$root/workfolder-target-$$"' EXIT
-# A booted prefix: a copy of the build tree's template when there is one (cmake/wine-run.sh makes it).
-if [ -f "$root/template/.ready" ]; then cp -a "$root/template" "$WINEPREFIX"; rm -f "$WINEPREFIX/.ready"; fi
+trap 'qvr_wineserver -k >/dev/null 2>&1; rm -rf "$WINEPREFIX" "$root/workfolder-target-$$"' EXIT
+# A booted prefix: a copy of the build tree's template (cmake/wine-run.sh makes it).
+template="$(bash "$(dirname "$0")/../../cmake/wine-run.sh" --template "$bin/..")" || { echo "FAIL no Wine prefix template"; exit 1; }
+cp -a "$template" "$WINEPREFIX"; rm -f "$WINEPREFIX/.ready"
 fail=0
 check() {  # check <what> <expected status> <expected text>
   local out rc line
-  out="$(wine "$bin/VORTELIXExcelCheck.exe" --json 2>/dev/null | tr -d '\r')"; rc=$?
+  out="$(qvr_wine "$bin/VORTELIXExcelCheck.exe" --json 2>/dev/null | tr -d '\r')"; rc=$?
   line="$(grep '"id": "work-folder"' <<<"$out")"
   if grep -q "\"status\": \"$2\"" <<<"$line" && grep -qF -- "$3" <<<"$line"; then
     echo "ok   $1"
@@ -25,7 +27,7 @@ check() {  # check <what> <expected status> <expected text>
 }
 
 check "missing work folder can be created" OK "does not exist yet and can be created"
-temp="$(winepath -u "$(wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)"
+temp="$(qvr_wine winepath -u "$(qvr_wine cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')" 2>/dev/null)"
 if [ ! -d "$temp" ]; then echo "FAIL no TEMP folder in the prefix ($temp)"; exit 1; fi
 [ -e "$temp/VortelixExcel" ] && { echo "FAIL the check left the folder it tried behind"; fail=1; }
 

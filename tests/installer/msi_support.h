@@ -16,7 +16,13 @@
 
 namespace msitest {
 
+// The bitness of the packages under test: this program's own, unless the build names another
+// (a 64-bit program reading the tables of the x86 packages, on a machine that runs no 32-bit code).
+#ifdef QVR_PACKAGE_BITS
+constexpr bool k64Bit = QVR_PACKAGE_BITS == 64;
+#else
 constexpr bool k64Bit = sizeof(void*) == 8;
+#endif
 constexpr DWORD kInstallFailure = ERROR_INSTALL_FAILURE;               // 1603
 constexpr DWORD kRestartRequired = ERROR_SUCCESS_REBOOT_REQUIRED;      // 3010
 

@@ -10,10 +10,11 @@
 # - msiexec (Wine) installs the signed package and the installed DLL still verifies.
 set -uo pipefail
 src="$1" build="$2" arch="$3" version="$4" dll="$5" uploader="$6"
+source "$src/cmake/wine-env.sh"
 work="$(mktemp -d)"
 prefix=""
 cleanup() {
-  if [ -n "$prefix" ]; then WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1; rm -rf "$prefix"; fi
+  if [ -n "$prefix" ]; then WINEPREFIX="$prefix" qvr_wineserver -k >/dev/null 2>&1; rm -rf "$prefix"; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -96,23 +97,14 @@ check "without a certificate the file is copied unchanged" cmp "$dll" "$work/uns
 
 # Installed by Windows Installer, the DLL still verifies.
 root="$build/wine"
-mkdir -p "$root"
-(
-  flock 9
-  if [ ! -f "$root/template/.ready" ]; then
-    rm -rf "$root/template"
-    WINEPREFIX="$root/template" WINEDEBUG=-all wineboot -i >/dev/null 2>&1 || true
-    WINEPREFIX="$root/template" wineserver -w || true
-    touch "$root/template/.ready"
-  fi
-) 9>"$root/.lock"
+template="$(bash "$src/cmake/wine-run.sh" --template "$build")" || { echo "FAILED: no Wine prefix template"; exit 1; }
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 # install <prefix>: a fresh copy of the template prefix, the package installed into it with a log.
 install() {
   prefix="$1"
-  rm -rf "$prefix"; cp -a "$root/template" "$prefix"
+  rm -rf "$prefix"; cp -a "$template" "$prefix"; rm -f "$prefix/.ready"
   export WINEPREFIX="$prefix"
-  wine msiexec /i "$(winepath -w "$pkg" 2>/dev/null)" /qn /l*v "$(winepath -w "$prefix/msiexec.log" 2>/dev/null)" \
+  qvr_wine msiexec /i "$(qvr_wine winepath -w "$pkg" 2>/dev/null)" /qn /l*v "$(qvr_wine winepath -w "$prefix/msiexec.log" 2>/dev/null)" \
     >/dev/null 2>&1
 }
 install "$root/run-signing-$$"
@@ -123,7 +115,7 @@ status=$?
 if [ "$status" -ne 0 ]; then
   echo "msiexec ended with $status; the last lines of its log:"
   tail -n 15 "$prefix/msiexec.log" 2>/dev/null | tr -d '\r' | sed 's/^/    /'
-  wineserver -k 2>/dev/null || true
+  qvr_wineserver -k 2>/dev/null || true
   rm -rf "$prefix"
   install "$root/run-signing-$$-again"
   status=$?
