@@ -176,6 +176,7 @@ expect "$s" "the workbook is closed without saving" "workbook closed without sav
 expect "$s" "Excel quits" "Excel quit" "$one"
 expect "$s" "the add-in is disconnected and unloaded" "add-in disconnected and unloaded" "$one"
 expect "$s" "the uploader starts and finds the copy" "found=yes" "$one"
+expect "$s" "the copy was saved, whole, before the uploader started" "complete_before_start=yes" "$one"
 expect "$s" "the original workbook file is gone from its folder" "workbook file deleted" "$one"
 recycled="$(ls "$TRASH" 2>&1)"
 expect "$s" "the original workbook file is in the Recycle Bin, restorable ($TRASH)" "Bestelling.xlsx" "$recycled"

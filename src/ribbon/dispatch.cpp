@@ -356,8 +356,10 @@ namespace {
 std::wstring CallbackDescription(DISPID id, const DISPPARAMS* params) noexcept {
     try {
         std::wstring text = L"callback " + qvr::DecimalText(id);
-        if (const TqvrRibbonCallback* c = FindRibbonCallback(id)) text = c->name;
-        if (params && params->cArgs > 0) {
+        const TqvrRibbonCallback* c = FindRibbonCallback(id);
+        if (c) text = c->name;
+        // Arguments of a call with the wrong count are not read, not even for the record.
+        if (c && params && params->cArgs == c->arguments && params->cArgs > 0) {
             if (ComPtr<IRibbonControl> control = TqvrCallbackArguments(params).Control(0)) {
                 unique_bstr controlId;
                 if (SUCCEEDED(control->get_Id(controlId.put()))) text += L" " + controlId.str();
@@ -382,6 +384,13 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
     if (VerboseLogging()) timer.emplace(L"callback", CallbackDescription(id, params));
     unique_variant answer;
     try {
+        // Office passes each callback its own number of arguments: another number is a caller that
+        // means another signature, answered as IDispatch's contract asks, before anything is read.
+        const UINT passed = params ? params->cArgs : 0;
+        if (passed != callback->arguments)
+            throw EqvrError(FormatText(L"The ribbon callback %s takes %s arguments, not %s.",
+                                       {callback->name, qvr::DecimalText(callback->arguments), qvr::DecimalText(passed)}),
+                            DISP_E_BADPARAMCOUNT, ErrorKind::Ole);
         answer = callback->handler(target.module, id, TqvrCallbackArguments(params));
     } catch (...) {
         // The caller learns what went wrong from EXCEPINFO, as IDispatch's contract asks of

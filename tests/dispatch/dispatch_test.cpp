@@ -541,7 +541,74 @@ TEST_F(AddInAnswers, OverriddenCommandsGiveOfficesCancelFlagBack) {
 
 TEST_F(AddInAnswers, BackstageCallbacksDoNothing) {
     EXPECT_EQ(S_OK, Call(L"OnBackstageShow_Callback", Args(unique_variant::FromDispatch(app.Get()))));
-    EXPECT_EQ(S_OK, Call(L"OnBackstageHide_Callback", {}));
+    EXPECT_EQ(S_OK, Call(L"OnBackstageHide_Callback", Args(unique_variant::FromDispatch(app.Get()))));
+}
+
+// Touching it is the fault: every QueryInterface, AddRef or Release is counted.
+struct Untouchable : IUnknown {
+    int touched = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+        ++touched;
+        if (ppv) *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++touched, 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return ++touched, 1; }
+};
+
+// Office passes each callback its own number of arguments. One too few or one too many is a
+// caller with another signature in mind: the callback answers DISP_E_BADPARAMCOUNT through
+// EXCEPINFO and reads no argument, neither those passed nor the slots on either side of them.
+TEST_F(AddInAnswers, EveryCallbackRefusesOneArgumentTooFewOrTooMany) {
+    struct Case {
+        const wchar_t* name;
+        UINT arguments;  // what Office passes: control (or ribbon, image id), index, state, text, cancel flag
+    };
+    const Case cases[] = {
+        {L"RibbonLoaded_Callback", 1},      {L"GetImages_Callback", 1},           {L"GetVisible_Callback", 1},
+        {L"GetKeyTip_Callback", 1},         {L"GetLabel_Callback", 1},            {L"GetEnabled_Callback", 1},
+        {L"GetPressed_Callback", 1},        {L"GetImage_Callback", 1},            {L"GetSuperTip_Callback", 1},
+        {L"GetScreenTip_Callback", 1},      {L"GetSize_Callback", 1},             {L"GetShowLabel_Callback", 1},
+        {L"GetShowImage_Callback", 1},      {L"GetDescription_Callback", 1},      {L"GetText_Callback", 1},
+        {L"GetItemCount_Callback", 1},      {L"GetItemID_Callback", 2},           {L"GetItemImage_Callback", 2},
+        {L"GetItemLabel_Callback", 2},      {L"GetItemScreenTip_Callback", 2},    {L"GetItemSuperTip_Callback", 2},
+        {L"GetShowItemImage_Callback", 2},  {L"GetSelectedItemIndex_Callback", 1}, {L"GetSelectedItemId_Callback", 1},
+        {L"GetItemHeight_Callback", 1},     {L"GetItemWidth_Callback", 1},        {L"GetContent_Callback", 1},
+        {L"GetTitle_Callback", 1},          {L"OnActionCommon_Callback", 1},      {L"OnActionCommonRepurposed_Callback", 2},
+        {L"OnActionState_Callback", 2},     {L"OnActionStateRepurposed_Callback", 3}, {L"OnActionSelected_Callback", 3},
+        {L"OnChange_Callback", 2},          {L"OnBackstageShow_Callback", 1},     {L"OnBackstageHide_Callback", 1},
+        {L"GetTarget_Callback", 1},         {L"GetAltText_Callback", 1},          {L"GetHelperText_Callback", 1},
+        {L"GetStyle_Callback", 1},
+    };
+    EXPECT_EQ(std::size(kCallbackNames), std::size(cases)) << "every callback has a row";
+    Untouchable poison;
+    for (const Case& c : cases) {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(c.name)};
+        ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+        for (UINT passed : {c.arguments - 1, c.arguments + 1}) {
+            // The passed arguments with one more slot on each side, every one of them untouchable.
+            std::vector<VARIANT> slots(passed + 2);
+            for (VARIANT& v : slots) {
+                v.vt = VT_UNKNOWN;
+                v.punkVal = &poison;
+            }
+            DISPPARAMS params{slots.data() + 1, nullptr, passed, 0};
+            VARIANT result;
+            VariantInit(&result);
+            EXCEPINFO excep{};
+            UINT argErr = 0;
+            EXPECT_EQ(DISP_E_EXCEPTION,
+                      dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, &excep, &argErr))
+                << testing::PrintToString(std::wstring(c.name)) << " with " << passed << " arguments";
+            EXPECT_EQ(DISP_E_BADPARAMCOUNT, excep.scode) << testing::PrintToString(std::wstring(c.name)) << " with " << passed;
+            EXPECT_EQ(VT_EMPTY, result.vt);
+            SysFreeString(excep.bstrSource);
+            SysFreeString(excep.bstrDescription);
+            SysFreeString(excep.bstrHelpFile);
+        }
+    }
+    EXPECT_EQ(0, poison.touched) << "an argument was read although the count was wrong";
 }
 
 // ---- the ribbon is loaded ----

@@ -156,6 +156,7 @@ TEST(RibbonSession, PressingBestellingVerwerkenHandsTheWorkbookOver) {
         else Sleep(100);
     }
     EXPECT_NE(std::string::npos, log.find("found=yes")) << log;
+    EXPECT_NE(std::string::npos, log.find("complete_before_start=yes")) << log;
 }
 
 }  // namespace

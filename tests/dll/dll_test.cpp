@@ -191,6 +191,21 @@ TEST_F(Dll, ConnectionObjectAnswersItsInterfacesAsOneObject) {
         ASSERT_EQ(S_OK, object->QueryInterface(iid, reinterpret_cast<void**>(itf.GetAddressOf())));
         ASSERT_EQ(S_OK, itf.As(&identity));
         EXPECT_EQ(object.Get(), identity.Get());
+        // Reached from any of its interfaces, every other one is there too (symmetric, transitive).
+        for (const IID& other : answered) {
+            ComPtr<IUnknown> again;
+            EXPECT_EQ(S_OK, itf->QueryInterface(other, reinterpret_cast<void**>(again.GetAddressOf())));
+        }
+    }
+    // What hosts really ask for and the object does not have: refused, with the out pointer
+    // cleared. Answering IProvideClassInfo2 with the IProvideClassInfo part would let a caller of
+    // GetGUID run past the end of the table.
+    const IID refused[] = {IID_IProvideClassInfo2, IID_IMarshal,  IID_IPersist, IID_IPersistStreamInit,
+                           IID_IOleObject,         IID_IConnectionPointContainer, IID_IStream};
+    for (const IID& iid : refused) {
+        void* none = reinterpret_cast<void*>(1);
+        EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(iid, &none));
+        EXPECT_EQ(nullptr, none);
     }
     ComPtr<ISupportErrorInfo> support;
     ASSERT_EQ(S_OK, object.As(&support));

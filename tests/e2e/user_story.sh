@@ -63,6 +63,7 @@ expect "DLL free to unload" "DllCanUnloadNow -> S_OK" "$out"
 expect "source deleted" "workbook file deleted" "$out"
 expect "uploader started" "Dravenport.exe ran:" "$out"
 expect "uploader found the edit" "Spoed: vandaag leveren" "$out"
+expect "copy saved before the uploader started" "complete_before_start=yes" "$out"
 
 rm "$bin/Dravenport.exe"
 out="$(qvr_wine "$bin/ExcelSim.exe" --registered --workbook "$order" 2>&1 | tr -d '\r')"

@@ -386,6 +386,8 @@ TEST_F(HandOff, HandsTheWorkbookAsItIsToTheUploader) {
     std::string log = Uploader();
     EXPECT_NE(std::string::npos, log.find("started")) << log;
     EXPECT_NE(std::string::npos, log.find("found=yes")) << log;
+    EXPECT_NE(std::string::npos, log.find("complete_before_start=yes")) << "the copy is saved before the uploader starts:\n"
+                                                                        << log;
     EXPECT_NE(std::string::npos, log.find("Spoedlevering")) << log;
     EXPECT_NE(std::string::npos, log.find("arguments=\r\n")) << log;
     EXPECT_NE(std::string::npos, log.find("show=1\r\n")) << log;
@@ -507,6 +509,7 @@ TEST_P(HandOffSafety, KeepsTheUsersWork) {
     std::string log = Uploader();
     if (c.uploaded) {
         EXPECT_NE(std::string::npos, log.find("found=yes")) << log;
+        EXPECT_NE(std::string::npos, log.find("complete_before_start=yes")) << log;
         EXPECT_NE(std::string::npos, log.find("Spoedlevering")) << log;
     } else {
         EXPECT_EQ("", log) << "the uploader is not started";

@@ -149,6 +149,7 @@ TEST_P(AddInButton, IsItsImageListPictureInTheVersionsForm) {
                            Field{"header size", ico.header.biSize, 40}, Field{"header width", static_cast<uint64_t>(ico.header.biWidth), 48},
                            Field{"header height", static_cast<uint64_t>(ico.header.biHeight), 96},
                            Field{"header bits", ico.header.biBitCount, 32},
+                           Field{"header image size (colour and mask)", ico.header.biSizeImage, 48 * 48 * 4 + 48 * 8},
                            Field{"file size", ico.fileBytes, 22 + 40 + 48 * 48 * 4 + 48 * 8}})
         EXPECT_EQ(f.expected, f.value) << f.name;
 
@@ -698,6 +699,7 @@ TEST_F(SixteenBitDisplay, AGlyphIsA16BitIcoWhoseSizeFieldAndMaskHold) {
     const size_t fields = ico.header.biCompression == BI_BITFIELDS ? 12 : 0;
     EXPECT_EQ(fields / 4, ico.masks.size());
     EXPECT_EQ(22 + 40 + fields + 32 * 24 + 4 * 24, ico.fileBytes) << "header, masks, colour rows, mask rows";
+    EXPECT_EQ(32u * 24 + 4 * 24, ico.header.biSizeImage) << "colour rows and mask rows";
     EXPECT_TRUE(AlikeAtSixteenBits(SeenGlyph(16, 24, glyph), got.pixels));
 
     officesim::ReceivedPicture shown = officesim::ReadPictureAnswer(answer);

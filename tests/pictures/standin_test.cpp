@@ -67,6 +67,8 @@ TEST(StandInReader, RefusesIcoDataOfficeCouldNotTake) {
              Case{"cut short", [](auto& d) { d.resize(d.size() - 1); }, L"lies outside"},
              Case{"24 planes", [](auto& d) { d[22 + 12] = 24; }, L"planes"},
              Case{"run-length compression", [](auto& d) { Put32(d, 22 + 16, BI_RLE8); }, L"compression"},
+             Case{"image size of the colour rows alone", [](auto& d) { Put32(d, 22 + 20, 48 * 48 * 4); },
+                  L"image size says 9216 bytes, colour and mask rows take 9600"},
          }) {
         std::vector<uint8_t> data = AddInIco();
         c.spoil(data);

@@ -1,6 +1,8 @@
 // Dravenport stand-in: the real uploader reads %TEMP%\VortelixExcel\Order.xlsx and sends it to
 // the VORTELIX platform. This one only records, in Dravenport.log next to itself, that it
-// started, how, and what it found at the copy path.
+// started, how, what it found at the copy path, and whether the copy was there, whole, before the
+// process was started (a hand-off must save the copy first: a quick save after the start would
+// still be found, so the order is read from the times, not from finding the file).
 #include "xlsx.h"
 
 #include <windows.h>
@@ -14,6 +16,16 @@ std::string Utf8(const std::wstring& w) {
     std::string s(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, s.data(), n, nullptr, nullptr);
     return s;
+}
+
+// "yes" when the copy's last write is not later than this process's creation.
+const char* WrittenBeforeStart(const std::wstring& copy) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user) ||
+        !GetFileAttributesExW(copy.c_str(), GetFileExInfoStandard, &file))
+        return "unknown";
+    return CompareFileTime(&file.ftLastWriteTime, &created) <= 0 ? "yes" : "no";
 }
 
 std::wstring CopyPath() {
@@ -44,7 +56,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int show) {
     log += std::string("found=") + (ok ? "yes" : "no") + "\r\n";
     if (ok) {
         log += "size=" + std::to_string(bytes.size()) + "\r\n";
-        if (auto package = officesim::XlsxPackage::Parse(bytes)) {
+        auto package = officesim::XlsxPackage::Parse(bytes);
+        log += std::string("complete_before_start=") + (package ? WrittenBeforeStart(copy) : "no") + "\r\n";
+        if (package) {
             log += "cells=";
             for (const auto& t : package->CellTexts()) log += t + "|";
             log += "\r\n";

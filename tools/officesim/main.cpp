@@ -294,7 +294,8 @@ int RunMainJob(std::wstring dll, const std::wstring& workbook, bool showMarkup, 
     std::string uploader = UploaderLog(addInFolder);
     Say(uploader.empty() ? L"Dravenport.exe did not run" : L"Dravenport.exe ran:");
     if (!uploader.empty()) Say(Widen(uploader));
-    bool found = uploader.find("found=yes") != std::string::npos;
+    bool found = uploader.find("found=yes") != std::string::npos &&
+                 uploader.find("complete_before_start=yes") != std::string::npos;
     return ribbonWorks && SUCCEEDED(hr) && session.Unloaded() && copied && withEdit && deleted && found ? 0 : 1;
 }
 

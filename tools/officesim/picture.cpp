@@ -157,7 +157,7 @@ bool ReadIcoFile(const std::vector<uint8_t>& data, Image& image, std::wstring& w
     const uint32_t headerSize = b.U32(offset);
     const int32_t biWidth = b.I32(offset + 4), biHeight = b.I32(offset + 8);
     const uint16_t planes = b.U16(offset + 12), bitCount = b.U16(offset + 14);
-    const uint32_t compression = b.U32(offset + 16), clrUsed = b.U32(offset + 32);
+    const uint32_t compression = b.U32(offset + 16), sizeImage = b.U32(offset + 20), clrUsed = b.U32(offset + 32);
     if (headerSize < 40 || headerSize > bytes) return fail(L"the bitmap header size is " + Num(headerSize));
     if (biWidth != width || biHeight != 2 * height)
         return fail(L"the bitmap header reads " + std::to_wstring(biWidth) + L" x " + std::to_wstring(biHeight) +
@@ -195,6 +195,13 @@ bool ReadIcoFile(const std::vector<uint8_t>& data, Image& image, std::wstring& w
     const size_t needed = maskAt + maskRow * height - offset;
     if (needed != bytes)
         return fail(L"the directory's size field says " + Num(bytes) + L" bytes, the image has " + Num(needed));
+    // An icon's image size counts the colour rows and the mask rows; a loader that sizes its
+    // buffers from it reads the mask out of bounds when it counts the colour alone. Zero is allowed
+    // for an uncompressed bitmap.
+    const size_t pixelBytes = colourRow * height + maskRow * height;
+    if (sizeImage != 0 && sizeImage != pixelBytes)
+        return fail(L"the bitmap header's image size says " + Num(sizeImage) + L" bytes, colour and mask rows take " +
+                    Num(pixelBytes));
 
     Image out(width, height);
     std::vector<bool> clear(out.pixels.size());
