@@ -100,13 +100,27 @@ bool TheUsersStartMode(const std::wstring& path) {
 
 std::wstring LogicalUpper(const std::wstring& line) { return Upper(LogicalPath(EntryOf(line))); }
 
-// What changed from before to after, without Windows Installer's records and Wine's session
-// state: "+ HKLM\...|Value = type:data" lines with the raw paths (both views).
+// The folders of COM's registration themselves (HKLM\Software\Classes\Interface, CLSID, TypeLib,
+// in either view), without a value: Windows' own structure, present on every machine, never the
+// add-in's. In a prefix booted without its 32-bit half the 32-bit view's Interface folder is empty,
+// and Wine removes it with the last interface a test unregisters; the next registration makes it
+// again. On Windows that folder holds the system's own interfaces and is never removed.
+bool ComRegistrationFolder(const std::wstring& line) {
+    if (line.find(L'|') != std::wstring::npos) return false;
+    std::wstring path = LogicalUpper(line);
+    for (const wchar_t* folder : {L"HKLM\\SOFTWARE\\CLASSES\\INTERFACE", L"HKLM\\SOFTWARE\\CLASSES\\CLSID",
+                                  L"HKLM\\SOFTWARE\\CLASSES\\TYPELIB"})
+        if (path == folder) return true;
+    return false;
+}
+
+// What changed from before to after, without Windows Installer's records, Wine's session state
+// and COM's folders: "+ HKLM\...|Value = type:data" lines with the raw paths (both views).
 std::set<std::wstring> AddInChanges(const Snapshot& before, const Snapshot& after) {
     std::set<std::wstring> out;
     for (const auto& line : Changes(before, after)) {
         std::wstring path = LogicalUpper(line);
-        if (!InstallerRecord(path) && !WineSessionState(path)) out.insert(line);
+        if (!InstallerRecord(path) && !WineSessionState(path) && !ComRegistrationFolder(line)) out.insert(line);
     }
     return out;
 }
