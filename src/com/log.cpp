@@ -50,7 +50,11 @@ std::string Utf8(std::wstring_view text) {
     return out;
 }
 
-// One record is one line: line breaks inside a message are shown as " | ".
+// One record is one line: line breaks inside a message are shown as " | ", and every other
+// character a reader or a collector could take for a line break or a control (the C0 and C1
+// controls, DEL, the Unicode line and paragraph separators) as \uXXXX. A workbook name is the
+// user's text: without this, a name holding U+2028 would end the record in an editor and start a
+// forged one.
 std::wstring OneLine(std::wstring_view text) {
     std::wstring out;
     out.reserve(text.size());
@@ -59,11 +63,25 @@ std::wstring OneLine(std::wstring_view text) {
         if (c == L'\r' || c == L'\n') {
             if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
             out += L" | ";
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
+            out += L"\\u" + HexText(static_cast<uint32_t>(c), 4);
         } else {
             out += c;
         }
     }
     return out;
+}
+
+// A value of a record whose fields are joined with "; ": quoted (its quotes doubled) when it holds
+// the separator or begins with a quote, so that no value can pass for the next field.
+std::wstring Field(std::wstring_view value) {
+    if (value.find(L';') == std::wstring_view::npos && (value.empty() || value.front() != L'"')) return std::wstring(value);
+    std::wstring out = L"\"";
+    for (wchar_t c : value) {
+        if (c == L'"') out += L'"';
+        out += c;
+    }
+    return out + L"\"";
 }
 
 std::wstring TraceFolder() {
@@ -262,8 +280,8 @@ void LogHandOff(std::wstring_view workbook, std::wstring_view copy, std::wstring
     if (!LevelAtLeast(LogLevel::HandOffs)) return;
     try {
         WriteTrace(L"INFO", L"hand-off",
-                   L"workbook " + std::wstring(workbook) + L"; copy " + std::wstring(copy) + L"; uploader " +
-                       std::wstring(uploader) + L"; original " + std::wstring(source));
+                   L"workbook " + Field(workbook) + L"; copy " + Field(copy) + L"; uploader " + Field(uploader) +
+                       L"; original " + Field(source));
         Report({EVENTLOG_INFORMATION_TYPE, kEventHandOff,
                 {std::wstring(workbook), std::wstring(copy), std::wstring(uploader), std::wstring(source)}});
     } catch (...) {

@@ -203,6 +203,33 @@ TEST_F(Log, TraceLinesCarryTimeProcessLevelAreaAndOneLineOfUtf8) {
     EXPECT_EQ("GetCustomUI failed with 0x8007000E: no memory", m[4]);
 }
 
+// A workbook's name is the user's text. Whatever it holds, its hand-off stays one record whose
+// fields read as they were written: no line or paragraph separator, control or field separator
+// of the name makes a second, forged record or field.
+TEST_F(Log, AWorkbookNameCannotForgeARecordOrAField) {
+    struct Case {
+        const wchar_t* name;
+        const char* written;
+    };
+    for (const Case& c : {
+             Case{L"C:\\orders\\a.xlsx\u2028; original moved to the Recycle Bin",
+                  "\"C:\\orders\\a.xlsx\\u2028; original moved to the Recycle Bin\""},
+             Case{L"b\u2029c.xlsx", "b\\u2029c.xlsx"},
+             Case{L"d\u0085e\x1b[2Jf\tg\x7f.xlsx", "d\\u0085e\\u001B[2Jf\\u0009g\\u007F.xlsx"},
+             Case{L"\"quoted\" \"twice\".xlsx", "\"\"\"quoted\"\" \"\"twice\"\".xlsx\""},
+             Case{L"na\u00efef.xlsx", "na\xC3\xAF" "ef.xlsx"},
+         }) {
+        DeleteFileW(qvr::TraceFilePath().c_str());
+        qvr::LogHandOff(c.name, L"C:\\t\\Order.xlsx", L"started", L"kept: it could not be recycled");
+        const std::vector<std::string> lines = Lines(Trace());
+        ASSERT_EQ(1u, lines.size()) << c.written;
+        EXPECT_NE(std::string::npos,
+                  lines[0].find(std::string(" INFO hand-off workbook ") + c.written +
+                                "; copy C:\\t\\Order.xlsx; uploader started; original kept: it could not be recycled\r"))
+            << lines[0];
+    }
+}
+
 TEST_F(Log, TheTraceRotatesAtOneMegabyteAndKeepsFiveFiles) {
     const std::wstring line(1000, L'x');
     for (int i = 0; i < 6000; ++i) qvr::LogErrorShown(L"test", line);  // about 6 MB
