@@ -14,6 +14,19 @@ namespace qvrcheck {
 
 namespace {
 
+// A function of version.dll or wintrust.dll, loaded by its full path in the system folder. An
+// administrator may run the check from a writable folder (a download, a share, the desktop),
+// where a planted copy of such a library would be loaded first if the program imported it; the
+// library's own dependencies are then looked for in the system folder too. Null when missing.
+template <typename F>
+F SystemFunction(const wchar_t* library, const char* name) {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    HMODULE module = LoadLibraryExW((std::wstring(folder) + L"\\" + library).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+}
+
 const wchar_t kClickToRun[] = L"SOFTWARE\\Microsoft\\Office\\ClickToRun\\Configuration";
 const wchar_t kAppPaths[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\excel.exe";
 const wchar_t kEventSource[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VORTELIX Excel";
@@ -49,13 +62,17 @@ std::wstring NormalPath(const std::wstring& path) {
 }
 
 std::wstring FileVersion(const std::wstring& path, WORD* major) {
-    DWORD ignored = 0, size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    static const auto getSize = SystemFunction<decltype(&GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW");
+    static const auto getInfo = SystemFunction<decltype(&GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW");
+    static const auto query = SystemFunction<decltype(&VerQueryValueW)>(L"version.dll", "VerQueryValueW");
+    if (!getSize || !getInfo || !query) return {};
+    DWORD ignored = 0, size = getSize(path.c_str(), &ignored);
     if (!size) return {};
     std::vector<uint8_t> data(size);
     VS_FIXEDFILEINFO* info = nullptr;
     UINT len = 0;
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
-        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) || !info)
+    if (!getInfo(path.c_str(), 0, size, data.data()) || !query(data.data(), L"\\", reinterpret_cast<void**>(&info), &len) ||
+        !info)
         return {};
     *major = HIWORD(info->dwFileVersionMS);
     return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
@@ -450,6 +467,8 @@ Check CheckPolicyList(const Facts& f) {
 }
 
 LONG VerifySignature(const std::wstring& path) {
+    static const auto verify = SystemFunction<decltype(&WinVerifyTrust)>(L"wintrust.dll", "WinVerifyTrust");
+    if (!verify) return TRUST_E_PROVIDER_UNKNOWN;
     WINTRUST_FILE_INFO file{};
     file.cbStruct = sizeof file;
     file.pcwszFilePath = path.c_str();
@@ -461,9 +480,9 @@ LONG VerifySignature(const std::wstring& path) {
     data.pFile = &file;
     data.dwStateAction = WTD_STATEACTION_VERIFY;
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    LONG result = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    LONG result = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
-    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     return result;
 }
 

@@ -5,18 +5,29 @@
 namespace qvrcheck {
 
 namespace {
-uint32_t Le(const std::vector<uint8_t>& b, size_t at, int bytes) {
+// The bytes a file's head holds; every read is checked against its size, so that a cut or
+// corrupted file (a DLL half copied, a planted one) is read as what it is and never past its end.
+struct Bytes {
+    const uint8_t* data;
+    size_t size;
+    uint8_t operator[](size_t at) const { return data[at]; }
+    bool Has(size_t at, size_t bytes) const { return at <= size && size - at >= bytes; }
+};
+uint32_t Le(const Bytes& b, size_t at, int bytes) {
     uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<size_t>(i)];
     return v;
 }
 }  // namespace
 
-std::optional<PeInfo> ParsePeHeaders(const std::vector<uint8_t>& b) {
-    if (b.size() < 0x40 || b[0] != 'M' || b[1] != 'Z') return std::nullopt;
+std::optional<PeInfo> ParsePeHeaders(const std::vector<uint8_t>& head) { return ParsePeHeaders(head.data(), head.size()); }
+
+std::optional<PeInfo> ParsePeHeaders(const uint8_t* data, size_t size) {
+    const Bytes b{data, size};
+    if (b.size < 0x40 || b[0] != 'M' || b[1] != 'Z') return std::nullopt;
     const size_t pe = Le(b, 0x3C, 4);
     // Signature (4), file header (20), then the optional header's magic.
-    if (pe > b.size() || b.size() - pe < 4 + 20 + 2) return std::nullopt;
+    if (!b.Has(pe, 4 + 20 + 2)) return std::nullopt;
     if (b[pe] != 'P' || b[pe + 1] != 'E' || b[pe + 2] != 0 || b[pe + 3] != 0) return std::nullopt;
     PeInfo info;
     info.machine = static_cast<uint16_t>(Le(b, pe + 4, 2));
@@ -26,11 +37,12 @@ std::optional<PeInfo> ParsePeHeaders(const std::vector<uint8_t>& b) {
     if (info.machine == IMAGE_FILE_MACHINE_AMD64 || info.machine == 0xAA64) info.bits = 64;
     // The data directories follow the optional header's fixed part (96 bytes for PE32, 112 for
     // PE32+); the security directory is the fifth.
+    if (magic != 0x10B && magic != 0x20B) return info;
     const size_t directories = optional + (magic == 0x20B ? 112 : 96);
     const size_t security = directories + 4 * 8;
-    const size_t count = directories >= 4 ? Le(b, directories - 4, 4) : 0;  // NumberOfRvaAndSizes
-    if ((magic == 0x10B || magic == 0x20B) && count > 4 && security + 8 <= b.size())
-        info.hasSignature = Le(b, security, 4) != 0 && Le(b, security + 4, 4) != 0;
+    if (!b.Has(directories - 4, 4)) return info;
+    const size_t count = Le(b, directories - 4, 4);  // NumberOfRvaAndSizes
+    if (count > 4 && b.Has(security, 8)) info.hasSignature = Le(b, security, 4) != 0 && Le(b, security + 4, 4) != 0;
     return info;
 }
 

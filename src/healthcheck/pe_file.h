@@ -16,6 +16,7 @@ struct PeInfo {
 };
 // From the first bytes of a file (the DOS header, the PE signature and the headers).
 std::optional<PeInfo> ParsePeHeaders(const std::vector<uint8_t>& head);
+std::optional<PeInfo> ParsePeHeaders(const uint8_t* data, size_t size);
 std::optional<PeInfo> ReadPeInfo(const std::wstring& path);
 std::wstring MachineName(uint16_t machine);
 

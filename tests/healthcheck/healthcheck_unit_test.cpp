@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -191,6 +192,50 @@ TEST(PeHeader, ReadsTheBitnessOfTheBuiltPrograms) {
         EXPECT_FALSE(info->hasSignature);
     }
     EXPECT_FALSE(ReadPeInfo(qvrtest::ProgramFolder() + L"no-such-file.dll"));
+}
+
+// A DLL half copied, cut off or corrupted is read as what it is: each cut of the built DLL's head
+// and heads whose offsets point past their end are parsed right before a page nothing may read,
+// so that a read past the end ends the test at once.
+TEST(PeHeader, ReadsACutOrCorruptedFileWithoutReadingPastItsEnd) {
+    std::vector<uint8_t> head = ReadFileBytes(qvrtest::ProgramFolder() + L"VORTELIXExcel.dll");
+    ASSERT_GT(head.size(), 1024u);
+    head.resize(1024);
+    SYSTEM_INFO system{};
+    GetSystemInfo(&system);
+    const size_t page = system.dwPageSize;
+    auto* pages = static_cast<uint8_t*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(nullptr, pages);
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &old));
+    auto parse = [&](const std::vector<uint8_t>& bytes) {
+        uint8_t* at = pages + page - bytes.size();
+        if (!bytes.empty()) memcpy(at, bytes.data(), bytes.size());
+        return ParsePeHeaders(at, bytes.size());
+    };
+    const auto whole = parse(head);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(QVR_BITS, whole->bits);
+    for (size_t n = 0; n < head.size(); ++n) {
+        const auto cut = parse(std::vector<uint8_t>(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(n)));
+        if (n < 0x40) {
+            EXPECT_FALSE(cut) << n << " bytes";
+        }
+        if (cut) {
+            EXPECT_EQ(whole->machine, cut->machine) << n << " bytes";
+        }
+    }
+    struct Case {
+        const char* what;
+        uint32_t peOffset;
+    };
+    for (const Case& c : {Case{"PE header far past the end", 0xFFFFFFF0u}, Case{"PE header in the last bytes", 1020u},
+                          Case{"PE header at the very end", 1024u}}) {
+        std::vector<uint8_t> bad = head;
+        memcpy(&bad[0x3C], &c.peOffset, 4);
+        EXPECT_FALSE(parse(bad)) << c.what;
+    }
+    VirtualFree(pages, 0, MEM_RELEASE);
 }
 
 TEST(PeHeader, SeesTheSecurityDirectoryAndRefusesWhatIsNoPeFile) {

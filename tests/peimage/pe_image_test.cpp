@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -132,7 +133,9 @@ struct Shipped {
 };
 const Shipped kShipped[] = {
     {"AddIn", AddIn, true, {}},
-    {"HealthCheck", [] { return gBin + L"\\VORTELIXExcelCheck.exe"; }, false, {"wintrust.dll", "crypt32.dll"}},
+    // version.dll and wintrust.dll are loaded from the system folder by full path: an import would
+    // be looked for in the program's own folder first, where a planted copy may wait.
+    {"HealthCheck", [] { return gBin + L"\\VORTELIXExcelCheck.exe"; }, false, {}},
     {"CustomAction", [] { return gInstaller + L"\\ExcelCheck.dll"; }, true, {"msi.dll"}},
 };
 
@@ -168,6 +171,12 @@ TEST_P(ShippedBinary, ImportsWindowsLibrariesOnly) {
     for (const auto& name : imports)
         EXPECT_TRUE(qvrtest::kSystemDlls.count(name) || GetParam().extraImports.count(name))
             << name << " is not a Windows library: it would have to be shipped beside the file";
+    if (std::string(GetParam().name) == "HealthCheck") {
+        for (const char* planted : {"version.dll", "wintrust.dll"}) {
+            EXPECT_EQ(imports.end(), std::find(imports.begin(), imports.end(), planted))
+                << planted << " is not a known DLL: imported, a copy in the program's folder would be loaded";
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ShippedBinary, testing::ValuesIn(kShipped),
