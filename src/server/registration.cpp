@@ -149,23 +149,6 @@ struct ClassesRoot {
     }
 };
 
-// Writes the class keys; returns the keys that did not exist before, in the order they were made.
-std::vector<std::wstring> RegisterClassKeys(TqvrFactory& factory, bool perUser) {
-    ClassesRoot classes = ClassesRoot::For(perUser);
-    std::vector<std::wstring> created;
-    for (const ClassEntry& e : ClassEntries(factory)) {
-        unique_hkey key;
-        DWORD disposition = 0;
-        if (RegCreateKeyExW(classes.root, (classes.prefix + e.key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            key.put(), &disposition) != ERROR_SUCCESS)
-            throw EqvrError(L"Error creating system registry entry");
-        if (disposition == REG_CREATED_NEW_KEY) created.push_back(e.key);
-        if (RegSetValueExW(key.get(), e.valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(e.value.c_str()),
-                           static_cast<DWORD>((e.value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
-            throw EqvrError(L"Error creating system registry entry");
-    }
-    return created;
-}
 
 // Deletes one key without subkeys; a key that is missing or still has subkeys stays.
 void DeleteLeafKey(const ClassesRoot& classes, const std::wstring& path) {
@@ -186,6 +169,39 @@ void DeleteLeafKey(const ClassesRoot& classes, const std::wstring& path) {
 void RemoveCreatedClassKeys(const std::vector<std::wstring>& created, bool perUser) {
     ClassesRoot classes = ClassesRoot::For(perUser);
     for (auto it = created.rbegin(); it != created.rend(); ++it) DeleteLeafKey(classes, *it);
+}
+
+// Raised by a registration that failed after it had started writing and took back what it had
+// written, so that the server's registry update also takes back the type library.
+class ERegistrationTakenBack : public EqvrError {
+public:
+    explicit ERegistrationTakenBack(const EqvrError& e) : EqvrError(e) {}
+};
+
+// Writes the class keys; returns the keys that did not exist before, in the order they were made.
+// A key that cannot be written takes back the keys made so far: a class half registered (a ProgID
+// without its class, a class without its server) is what COM and Office trip over later.
+std::vector<std::wstring> RegisterClassKeys(TqvrFactory& factory, bool perUser) {
+    ClassesRoot classes = ClassesRoot::For(perUser);
+    std::vector<std::wstring> created;
+    try {
+        for (const ClassEntry& e : ClassEntries(factory)) {
+            unique_hkey key;
+            DWORD disposition = 0;
+            if (RegCreateKeyExW(classes.root, (classes.prefix + e.key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                key.put(), &disposition) != ERROR_SUCCESS)
+                throw EqvrError(L"Error creating system registry entry");
+            if (disposition == REG_CREATED_NEW_KEY) created.push_back(e.key);
+            if (RegSetValueExW(key.get(), e.valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(e.value.c_str()),
+                               static_cast<DWORD>((e.value.size() + 1) * sizeof(wchar_t))) != ERROR_SUCCESS)
+                throw EqvrError(L"Error creating system registry entry");
+        }
+    } catch (...) {
+        const EqvrError error = CurrentError();
+        RemoveCreatedClassKeys(created, perUser);
+        throw ERegistrationTakenBack(error);
+    }
+    return created;
 }
 
 void UnregisterClassKeys(TqvrFactory& factory, bool perUser) {
@@ -337,12 +353,6 @@ void RemoveExcelOpenEntry(const std::wstring& progId) {
 // The factory's registration
 // ---------------------------------------------------------------------------------------------
 
-// Raised by a registration that failed after it had started writing and took back what it had
-// written, so that the server's registry update also takes back the type library.
-class ERegistrationTakenBack : public EqvrError {
-public:
-    explicit ERegistrationTakenBack(const EqvrError& e) : EqvrError(e) {}
-};
 
 // Opens (creating it and any missing parents) a host's add-in key for writing, and closes it
 // again; `created` tells whether the key is new. Raises, naming the key and the system's reason,

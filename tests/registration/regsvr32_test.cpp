@@ -328,7 +328,8 @@ TEST_F(Regsvr32Test, AnyFailureIsEFailAndShowsNothing) {
 
 // Excel's add-in key that cannot be written (an ACL that lets the administrator read it only, or
 // a parent key the caller may not change): Excel would never load the add-in, so regsvr32 must
-// fail, and what it had written (type library, class keys) is taken back.
+// fail, and what it had written (type library, class keys) is taken back. The same holds for a
+// class key that cannot be written half-way through the class keys.
 struct UnwritableKeyCase {
     const char* name;
     void (*block)();  // makes the add-in key impossible to open for writing
@@ -361,7 +362,12 @@ INSTANTIATE_TEST_SUITE_P(
                                           MakeReadOnly(HKEY_LOCAL_MACHINE, kExcelAddInKey);
                                       }},
                     UnwritableKeyCase{"AddInsFolderThatTakesNoKey",
-                                      [] { MakeVolatile(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Office\\Excel\\AddIns"); }}),
+                                      [] { MakeVolatile(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Office\\Excel\\AddIns"); }},
+                    UnwritableKeyCase{"ClassVersionKeyAfterTheServerKey",
+                                      [] {
+                                          CreateKey(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\Version");
+                                          MakeReadOnly(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\Version");
+                                      }}),
     [](const testing::TestParamInfo<UnwritableKeyCase>& info) { return std::string(info.param.name); });
 
 // A DLL whose type library has no usable class: its factory cannot be built. Loading it stays
