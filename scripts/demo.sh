@@ -69,11 +69,11 @@ if [ -z "${QVR_DEMO_DISPLAY:-}" ]; then
     echo "== the $bits-bit add-in for $OFFICE (this machine runs 32-bit and 64-bit programs; --32 or --64 chooses)"
   elif [ "$bits" = 64 ]; then
     echo "== the 64-bit add-in for 64-bit Office: this machine's kernel runs no 32-bit programs, so the"
-    echo "   64-bit build runs by default (about 3 minutes from a fresh clone); --32 runs the 32-bit one"
-    echo "   under the qemu-i386 emulator (about 25 minutes, as root)"
+    echo "   64-bit build runs by default (2.5 minutes from a fresh clone); --32 runs the 32-bit one"
+    echo "   under the qemu-i386 emulator (about 12 minutes, as root)"
   else
     echo "== the 32-bit add-in for 32-bit Office, under the qemu-i386 emulator: this machine's kernel runs"
-    echo "   no 32-bit programs (about a minute per program started, some 25 minutes in all)"
+    echo "   no 32-bit programs (up to a minute per program started, about 12 minutes in all)"
   fi
   # Every step runs on one X display: Wine's server outlives a program, and windows it creates
   # later must find the display it started with.

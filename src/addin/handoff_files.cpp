@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 namespace vortelix {
 
@@ -46,17 +47,72 @@ bool IsRealDirectory(const std::wstring& folder) {
            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool MoveToRecycleBin(const std::wstring& path) {
+bool HasRecycleBin(const std::wstring& path) {
+    // "\\server\share\..." and "\\?\UNC\server\share\...": a share's files are deleted for good.
+    if (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\' &&
+        !(path.rfind(L"\\\\?\\", 0) == 0 && path.rfind(L"\\\\?\\UNC\\", 0) != 0))
+        return false;
+    std::wstring volume(MAX_PATH + 1, L'\0');
+    if (!GetVolumePathNameW(path.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) return false;
+    volume.resize(wcslen(volume.c_str()));
+    if (volume.rfind(L"\\\\", 0) == 0 && volume.rfind(L"\\\\?\\", 0) != 0) return false;
+    switch (GetDriveTypeW(volume.c_str())) {
+        case DRIVE_REMOTE:
+        case DRIVE_REMOVABLE:
+        case DRIVE_NO_ROOT_DIR:
+        case DRIVE_UNKNOWN:
+            return false;
+        default:
+            return true;
+    }
+}
+
+TRecycled MoveToRecycleBin(const std::wstring& path) {
+    if (!HasRecycleBin(path)) return TRecycled::NoRecycleBin;
     std::wstring from = path;
     from.push_back(L'\0');  // a list of names, ended by an empty one
     SHFILEOPSTRUCTW operation{};
     operation.wFunc = FO_DELETE;
     operation.pFrom = from.c_str();
     // No connected elements: only this file goes, never a folder that the shell pairs with it.
-    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI | FOF_NO_CONNECTED_ELEMENTS;
+    // With FOF_WANTNUKEWARNING the shell asks before it deletes for good a file it cannot recycle
+    // (larger than the bin, the bin turned off by policy): without it, it would do so silently.
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_WANTNUKEWARNING | FOF_SILENT | FOF_NOERRORUI |
+                       FOF_NO_CONNECTED_ELEMENTS;
     int result = SHFileOperationW(&operation);
-    return result == 0 && !operation.fAnyOperationsAborted &&
-           GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+    return result == 0 && !operation.fAnyOperationsAborted && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES
+               ? TRecycled::Moved
+               : TRecycled::Kept;
+}
+
+const wchar_t* KeptReason(TRecycled result) {
+    return result == TRecycled::NoRecycleBin ? L"kept: its drive has no Recycle Bin" : L"kept: it could not be recycled";
+}
+
+bool ProgramIsRunning(const std::wstring& program) {
+    const std::wstring name = program.substr(program.find_last_of(L"\\/") + 1);
+    DWORD ourSession = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &ourSession);
+    qvr::unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    // Without the list of processes nobody can tell: in doubt the uploader runs.
+    if (!snapshot) return true;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    if (!Process32FirstW(snapshot.get(), &entry)) return true;
+    do {
+        if (_wcsicmp(entry.szExeFile, name.c_str()) != 0) continue;
+        // Another user's session has its own work folder: its uploader is not ours.
+        DWORD session = 0;
+        if (ProcessIdToSessionId(entry.th32ProcessID, &session) && session != ourSession) continue;
+        qvr::unique_handle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process) return true;
+        std::wstring image(32768, L'\0');
+        DWORD size = static_cast<DWORD>(image.size());
+        if (!QueryFullProcessImageNameW(process.get(), 0, image.data(), &size)) return true;
+        image.resize(size);
+        if (_wcsicmp(image.c_str(), program.c_str()) == 0) return true;
+    } while (Process32NextW(snapshot.get(), &entry));
+    return false;
 }
 
 void ClearFolderTree(const std::wstring& folder) {

@@ -16,9 +16,25 @@ bool ForceDirectories(const std::wstring& folder);
 // True for a folder that is a directory of its own: not a file, and not a junction or symbolic
 // link, whose purge would empty the tree it points to.
 bool IsRealDirectory(const std::wstring& folder);
-// Moves a file to the Recycle Bin without any question, progress or error window; where its
-// volume has no Recycle Bin the file is deleted. True when the file is gone afterwards.
-bool MoveToRecycleBin(const std::wstring& path);
+// What became of a file handed to the Recycle Bin.
+enum class TRecycled {
+    Moved,         // it is in the Recycle Bin, restorable
+    NoRecycleBin,  // kept: its drive has no Recycle Bin (a share, a mapped drive, a USB stick)
+    Kept,          // kept: the shell could not recycle it, or the user declined to delete it for good
+};
+// Whether files on the volume of this path go to a Recycle Bin: not for a UNC path, nor for a
+// network or removable drive (the shell deletes such files for good), nor when the volume cannot
+// be told.
+bool HasRecycleBin(const std::wstring& path);
+// Moves a file to the Recycle Bin without progress or error windows. A file the shell cannot
+// recycle is never deleted for good without the user's word: the shell asks (and a "no" keeps
+// it); a file on a drive without a Recycle Bin is not handed to the shell at all.
+TRecycled MoveToRecycleBin(const std::wstring& path);
+// The record's words for a file that was handed to the Recycle Bin and kept.
+const wchar_t* KeptReason(TRecycled result);
+// True while a process started from exactly this program file runs in this session (or one whose
+// program file cannot be read, when in doubt).
+bool ProgramIsRunning(const std::wstring& program);
 // Deletes every file in the folder tree; folders stay. Files that cannot be deleted are left
 // alone. Linked folders (reparse points) are not entered: their files are not ours.
 void ClearFolderTree(const std::wstring& folder);

@@ -105,6 +105,12 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
         ShowError(qvr::FormatText(qvr::Text(kTextUploaderMissing), {uploader}));
         return;
     }
+    // The uploader of an earlier hand-off may still be open (waiting for a log-in, or for the
+    // clerk to check the order): the copy it works on must not be replaced under it.
+    if (ProgramIsRunning(uploader)) {
+        ShowError(qvr::FormatText(qvr::Text(kTextUploaderStillRunning), {uploader}));
+        return;
+    }
 
     // Without a temporary folder the copy would land where the uploader never looks. A work
     // folder that is a link (planted by any program of the user's) would have the purge empty
@@ -115,9 +121,17 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
     }
     // An Order.xlsx still here was never taken by the uploader: it holds the only copy of that
     // order's unsaved edits, so it goes where the user can restore it, not into the purge.
+    // The clerk is told, and the hand-off's record says so.
+    std::wstring copyRecord = copyPath;
     const DWORD leftover = GetFileAttributesW(copyPath.c_str());
-    if (leftover != INVALID_FILE_ATTRIBUTES && !(leftover & FILE_ATTRIBUTE_DIRECTORY) && !MoveToRecycleBin(copyPath))
-        throw qvr::EqvrError(qvr::FormatText(qvr::Text(kTextLeftoverNotRecycled), {copyPath}));
+    if (leftover != INVALID_FILE_ATTRIBUTES && !(leftover & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (MoveToRecycleBin(copyPath) != TRecycled::Moved)
+            throw qvr::EqvrError(qvr::FormatText(qvr::Text(kTextLeftoverNotRecycled), {copyPath}));
+        copyRecord += L" (an earlier order left there unsent was moved to the Recycle Bin)";
+        const std::wstring told = qvr::FormatText(qvr::Text(kTextLeftoverRecycled), {copyPath});
+        qvr::LogVerbose(L"hand-off", told);
+        qvr::ShowMessageDialog(told, qvr::Text(qvr::kTextCaptionInformation), MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+    }
     ClearFolder(workFolder);
 
     const LCID locale = GetUserDefaultLCID();
@@ -142,7 +156,7 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
         // the workbook file stays (it is the only copy besides the one nobody will upload).
         std::wstring text = qvr::FormatText(qvr::Text(kTextUploaderNotStarted), {uploader, copyPath});
         if (IsAbsolutePath(sourceName)) text += qvr::FormatText(qvr::Text(kTextOriginalKept), {sourceName});
-        qvr::LogHandOff(sourceName, copyPath, uploader + L" could not be started",
+        qvr::LogHandOff(sourceName, copyRecord, uploader + L" could not be started",
                         L"kept: the uploader did not start");
         throw qvr::EqvrError(text);
     }
@@ -157,13 +171,15 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
                 outcome = L"kept: the workbook was never saved";
             else if (_wcsicmp(sourceName.c_str(), copyPath.c_str()) == 0)
                 outcome = L"kept: the workbook is the copy itself";
+            else if (const TRecycled result = MoveToRecycleBin(sourceName); result == TRecycled::Moved)
+                outcome = L"moved to the Recycle Bin";
             else
-                outcome = MoveToRecycleBin(sourceName) ? L"moved to the Recycle Bin" : L"kept: it could not be recycled";
+                outcome = KeptReason(result);
         }
     } catch (...) {
         outcome = L"kept: it could not be recycled";
     }
-    qvr::LogHandOff(sourceName, copyPath, uploader + L" started", outcome);
+    qvr::LogHandOff(sourceName, copyRecord, uploader + L" started", outcome);
 }
 
 void TAddInModule::ClearFolder(const std::wstring& Folder) { ClearFolderTree(Folder); }

@@ -13,5 +13,7 @@ inline constexpr UINT kTextOriginalKept = qvr::kFirstAddInText + 4;         // %
 inline constexpr UINT kTextNotConnected = qvr::kFirstAddInText + 5;
 inline constexpr UINT kTextNoActiveWindow = qvr::kFirstAddInText + 6;
 inline constexpr UINT kTextNoActiveWorkbook = qvr::kFirstAddInText + 7;
+inline constexpr UINT kTextUploaderStillRunning = qvr::kFirstAddInText + 8;  // %s: the uploader's path
+inline constexpr UINT kTextLeftoverRecycled = qvr::kFirstAddInText + 9;      // %s: the leftover copy
 
 }  // namespace vortelix

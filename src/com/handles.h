@@ -76,6 +76,8 @@ using unique_hbitmap = unique_any<HBITMAP, detail::CloseBitmap>;
 using unique_hdc = unique_any<HDC, detail::CloseDC>;
 using unique_find = unique_any<HANDLE, detail::CloseFind, -1>;
 using unique_handle = unique_any<HANDLE, detail::CloseKernelHandle>;
+// A kernel handle whose failure value is INVALID_HANDLE_VALUE (CreateFileW, CreateToolhelp32Snapshot).
+using unique_hfile = unique_any<HANDLE, detail::CloseKernelHandle, -1>;
 using unique_hmodule = unique_any<HMODULE, detail::CloseLibrary>;
 using unique_safearray = unique_any<SAFEARRAY*, detail::CloseSafeArray>;
 

@@ -19,6 +19,7 @@ inline constexpr UINT kTextButtonRetry = 103;
 inline constexpr UINT kTextButtonIgnore = 104;
 inline constexpr UINT kTextRegistrationCancelled = 105;
 inline constexpr UINT kTextCaptionError = 106;       // the caption of error dialogs
+inline constexpr UINT kTextCaptionInformation = 107; // the caption of information dialogs
 inline constexpr UINT kFirstAddInText = 1000;
 
 // The language the texts are taken in; 0 until set, which means the user's default UI language.

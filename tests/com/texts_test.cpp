@@ -1,6 +1,8 @@
 // The texts people see: one table per language in the resources, Office's UI language choosing.
 #include "com/texts.h"
 
+#include "addin/texts.h"
+
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +39,7 @@ TEST(Texts, EveryFrameworkTextHasItsEnglishWordingAndADutchOne) {
         {qvr::kTextButtonIgnore, L"&Ignore"},
         {qvr::kTextRegistrationCancelled, L"The registration process has been canceled."},
         {qvr::kTextCaptionError, L"Error"},
+        {qvr::kTextCaptionInformation, L"Information"},
     };
     for (const auto& [id, text] : english) {
         EXPECT_EQ(text, qvr::TextIn(id, kEnglish)) << id;
@@ -45,6 +48,32 @@ TEST(Texts, EveryFrameworkTextHasItsEnglishWordingAndADutchOne) {
         EXPECT_NE(text, dutch) << id << " is not translated";
     }
     EXPECT_EQ(L"", qvr::TextIn(999, kEnglish)) << "an id no table holds";
+}
+
+// The clerks read Dutch Excel, where "werkmap" is the workbook and "map" a folder: a text about
+// the hand-off's folder that said "werkmap" told them their workbook could not be made.
+TEST(Texts, TheAddInsTextsNameThingsAsExcelDoes) {
+    struct Case {
+        UINT id;
+        const wchar_t* english;
+        const wchar_t* dutch;
+    };
+    const Case cases[] = {
+        {vortelix::kTextWorkFolderError, L"Error creating work directory.",
+         L"De tijdelijke map voor de overdracht kan niet worden gemaakt."},
+        {vortelix::kTextUploaderStillRunning,
+         L"The previous order is still being sent: the order upload program %s is still open. Finish or close it, "
+         L"then press the button again. Nothing was changed.",
+         L"De vorige bestelling wordt nog verzonden: het uploadprogramma voor bestellingen %s is nog geopend. Rond het "
+         L"af of sluit het en druk dan opnieuw op de knop. Er is niets gewijzigd."},
+        {vortelix::kTextLeftoverRecycled,
+         L"An order from an earlier hand-off that was never sent was moved to the Recycle Bin (%s).",
+         L"Een bestelling van een eerdere overdracht die nooit is verzonden, is naar de Prullenbak verplaatst (%s)."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.english, qvr::TextIn(c.id, kEnglish)) << c.id;
+        EXPECT_EQ(c.dutch, qvr::TextIn(c.id, kDutch)) << c.id;
+    }
 }
 
 TEST(Texts, TheChosenLanguageHoldsUntilChanged) {

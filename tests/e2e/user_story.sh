@@ -23,6 +23,10 @@ fi
 programs="$WINEPREFIX/drive_c/e2e-programs"  # goes with the prefix
 trap 'qvr_wineserver -k >/dev/null 2>&1; rm -rf "$programs" ${own_prefix:+"$own_prefix"}' EXIT
 mkdir -p "$programs"
+# The Recycle Bin of Wine's programs is the desktop's trash under XDG_DATA_HOME: the story keeps
+# its own, next to the workbook, so that the recycled order can be found there.
+export XDG_DATA_HOME="$WINEPREFIX/e2e-home"
+mkdir -p "$XDG_DATA_HOME"
 cp "$bin/VORTELIXExcel.dll" "$bin/Dravenport.exe" "$bin/ExcelSim.exe" "$programs/" || { echo "FAIL copying the programs"; exit 1; }
 bin="$programs"
 fail=0
@@ -61,6 +65,7 @@ expect "Excel quit" "Excel quit" "$out"
 expect "add-in disconnected and unloaded" "add-in disconnected and unloaded" "$out"
 expect "DLL free to unload" "DllCanUnloadNow -> S_OK" "$out"
 expect "source deleted" "workbook file deleted" "$out"
+expect "source in the Recycle Bin, restorable" "Bestelling.xlsx" "$(ls "$XDG_DATA_HOME/Trash/files" 2>&1)"
 expect "uploader started" "Dravenport.exe ran:" "$out"
 expect "uploader found the edit" "Spoed: vandaag leveren" "$out"
 expect "copy saved before the uploader started" "complete_before_start=yes" "$out"

@@ -10,6 +10,9 @@
 #include "addin/addin_module.h"
 #include "addin/coclass.h"
 #include "addin/handoff_files.h"
+#include "addin/texts.h"
+#include "com/error.h"
+#include "com/handles.h"
 #include "com/log.h"
 #include "com/office.h"
 #include "com/texts.h"
@@ -26,7 +29,11 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -122,6 +129,18 @@ std::wstring RunsFolder() { return ProgramFolder() + L"handoff-runs"; }
 std::wstring DataHome() { return RunsFolder() + L"\\data-" + std::to_wstring(GetCurrentProcessId()); }
 std::wstring TrashFiles() { return DataHome() + L"\\Trash\\files\\"; }
 std::wstring TrashInfo() { return DataHome() + L"\\Trash\\info\\"; }
+
+// A workbook file's place on one of the drives with_drives.sh gives this program: N: a network
+// drive, R: a removable one. Each call has a folder of its own there.
+std::wstring OnDrive(const wchar_t* drive) {
+    const std::wstring root = std::wstring(drive) + L"\\";
+    const UINT expected = root[0] == L'N' ? DRIVE_REMOTE : DRIVE_REMOVABLE;
+    EXPECT_EQ(expected, GetDriveTypeW(root.c_str())) << "the drives are given by tests/handoff/with_drives.sh";
+    static int serial = 0;
+    const std::wstring folder = root + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\Bestelling 2026-12.xlsx";
+}
 // The links made from the Unix side before the program runs (make_links.sh).
 std::wstring LinksFolder() { return ProgramFolder() + L"handoff-links"; }
 
@@ -191,6 +210,9 @@ public:
             ASSERT_TRUE(CopyFileW((ProgramFolder() + file).c_str(), (addInFolder + file).c_str(), FALSE))
                 << Narrow(file) << " is built next to the tests";
         ASSERT_TRUE(CopyFileW(FixturePath().c_str(), sourceFile.c_str(), FALSE)) << "fixture missing";
+        // A Recycle Bin a failed test left unusable (its folder of files made a file) is mended.
+        const std::wstring trashFiles = TrashFiles().substr(0, TrashFiles().size() - 1);
+        if (DeleteFileW(trashFiles.c_str())) CreateDirectoryW(trashFiles.c_str(), nullptr);
         EmptyTree(TrashFiles());
         EmptyTree(TrashInfo());
 
@@ -453,6 +475,88 @@ INSTANTIATE_TEST_SUITE_P(
                     L"Excel is bezig.\r\n(Microsoft Excel, error 80010001)", 1, 1, 0, true}),
     [](const testing::TestParamInfo<FailureCase>& info) { return CaseName(info.param.what); });
 
+// ---- where a file may go to the Recycle Bin ----
+
+// The shell deletes for good what it is asked to recycle on a share, a mapped drive or a USB
+// stick: only a file on a local fixed drive is handed to it.
+TEST(RecycleBin, IsThereOnlyForFilesOnLocalFixedDrives) {
+    struct Case {
+        std::wstring path;
+        bool recycleBin;
+    };
+    const Case cases[] = {
+        {L"\\\\server\\orders\\Bestelling.xlsx", false},
+        {L"\\\\?\\UNC\\server\\orders\\Bestelling.xlsx", false},
+        {L"N:\\Bestelling.xlsx", false},
+        {L"R:\\Bestelling.xlsx", false},
+        {ProgramFolder() + L"order.xlsx", true},
+        {L"\\\\?\\" + ProgramFolder() + L"order.xlsx", true},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.recycleBin, vortelix::HasRecycleBin(c.path)) << Narrow(c.path);
+    EXPECT_EQ(vortelix::TRecycled::NoRecycleBin, vortelix::MoveToRecycleBin(L"\\\\server\\orders\\Bestelling.xlsx"));
+}
+
+// ---- an uploader still open from an earlier hand-off ----
+
+// The uploader of an earlier hand-off may still be open (waiting for a log-in, or for the clerk to
+// check the order) and working on Order.xlsx: the next press must not replace that file. Only the
+// add-in's own uploader counts; a program of the same name elsewhere does not stop the hand-off.
+class HandOffUploaderOpen : public HandOff, public testing::WithParamInterface<bool> {};
+
+TEST_P(HandOffUploaderOpen, KeepsTheNextOrderBackWhileTheAddInsUploaderRuns) {
+    const bool ours = GetParam();
+    std::wstring program = addInFolder + L"Dravenport.exe";
+    if (!ours) {
+        ASSERT_TRUE(CreateDirectoryW((folder + L"\\elsewhere").c_str(), nullptr));
+        program = folder + L"\\elsewhere\\Dravenport.exe";
+        ASSERT_TRUE(CopyFileW((addInFolder + L"Dravenport.exe").c_str(), program.c_str(), FALSE));
+    }
+    qvr::unique_handle go(CreateEventW(nullptr, TRUE, FALSE, L"VortelixDravenportStandInGo"));
+    ASSERT_TRUE(go);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    std::wstring commandLine = L"\"" + program + L"\" --stay";
+    ASSERT_TRUE(CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &started));
+    qvr::unique_handle process(started.hProcess), thread(started.hThread);
+    // The order that uploader is sending.
+    ASSERT_TRUE(vortelix::ForceDirectories(work));
+    WriteFile(work + L"\\Order.xlsx", "the order being sent");
+
+    Start();
+    WorkbookSim* book = app->Open(sourceFile);
+    ASSERT_NE(nullptr, book);
+    book->Edit("D6", "Spoedlevering");
+    const std::string original = ReadText(sourceFile);
+    qvrtest::DialogRecorder recorder;
+    Press();
+    SetEvent(go.get());
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 30000));
+
+    if (ours) {
+        ASSERT_EQ(1u, recorder.dialogs.size());
+        EXPECT_EQ(qvr::FormatText(qvr::Text(vortelix::kTextUploaderStillRunning), {program}), recorder.dialogs[0].text);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), recorder.dialogs[0].style & MB_ICONMASK);
+        EXPECT_FALSE(book->Closed());
+        EXPECT_EQ(0, app->quitCalls);
+        EXPECT_EQ("the order being sent", ReadText(work + L"\\Order.xlsx")) << "the order being sent is untouched";
+        EXPECT_FALSE(Exists(TrashFiles() + L"Order.xlsx"));
+        EXPECT_EQ("", Uploader()) << "no second uploader";
+        ExpectNotRecycled(sourceFile);
+    } else {
+        EXPECT_TRUE(book->Closed());
+        EXPECT_NE(std::string::npos, Uploader().find("Spoedlevering"));
+        EXPECT_EQ("the order being sent", ReadText(TrashFiles() + L"Order.xlsx")) << "the leftover went as ever";
+        ExpectRecycled(sourceFile, original);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Uploader, HandOffUploaderOpen, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "TheAddInsOwn" : "ASameNamedProgramElsewhere");
+                         });
+
 // ---- the paths on which the user's work was at risk: one table ----
 
 enum class Source { Kept, Recycled };
@@ -470,10 +574,69 @@ struct SafetyCase {
     Source source;
     // What else the case must show; may press again.
     std::function<void(HandOffSafety&)> verify;
+    UINT icon = MB_ICONERROR;  // the dialog's icon
+};
+
+// Answers "No" to every question a window of the system asks in this process (the shell's "delete
+// for good?"), until it goes, and keeps the captions it saw. The add-in's own dialogs go through
+// the dialog service and are never windows here.
+class ShellQuestionAnswerer {
+public:
+    ShellQuestionAnswerer() : thread_([this] { Run(); }) {}
+    ~ShellQuestionAnswerer() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<std::wstring> Seen() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return seen_;
+    }
+
+private:
+    void Run() {
+        while (!stop_) {
+            EnumWindows(
+                [](HWND window, LPARAM self) -> BOOL {
+                    DWORD process = 0;
+                    GetWindowThreadProcessId(window, &process);
+                    wchar_t cls[16] = {};
+                    GetClassNameW(window, cls, 16);
+                    if (process == GetCurrentProcessId() && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(window)) {
+                        wchar_t caption[256] = {};
+                        GetWindowTextW(window, caption, 256);
+                        auto* answerer = reinterpret_cast<ShellQuestionAnswerer*>(self);
+                        {
+                            std::lock_guard<std::mutex> lock(answerer->mutex_);
+                            answerer->seen_.push_back(caption);
+                        }
+                        PostMessageW(window, WM_COMMAND, IDNO, 0);
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(this));
+            Sleep(50);
+        }
+    }
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::wstring> seen_;
+    std::thread thread_;
 };
 
 class HandOffSafety : public HandOff, public testing::WithParamInterface<SafetyCase> {
 public:
+    std::unique_ptr<ShellQuestionAnswerer> answerer;
+    void TearDown() override {
+        answerer.reset();
+        HandOff::TearDown();
+    }
+    // The workbook's file goes to another drive before it is opened.
+    void MoveSourceTo(const wchar_t* drive) {
+        const std::wstring moved = OnDrive(drive);
+        ASSERT_TRUE(CopyFileW(sourceFile.c_str(), moved.c_str(), FALSE)) << GetLastError();
+        ASSERT_TRUE(DeleteFileW(sourceFile.c_str()));
+        sourceFile = moved;
+    }
     WorkbookSim* book = nullptr;
     bool openReadOnly = false;
     std::vector<qvr::DialogRequest> dialogs;
@@ -500,7 +663,7 @@ TEST_P(HandOffSafety, KeepsTheUsersWork) {
     if (c.dialog) {
         ASSERT_EQ(1u, dialogs.size());
         EXPECT_NE(std::wstring::npos, dialogs[0].text.find(c.dialog)) << Narrow(dialogs[0].text);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), dialogs[0].style & MB_ICONMASK);
+        EXPECT_EQ(c.icon, dialogs[0].style & MB_ICONMASK);
     } else {
         EXPECT_TRUE(dialogs.empty()) << Narrow(dialogs[0].text);
     }
@@ -624,25 +787,52 @@ const SafetyCase kSafetyCases[] = {
          WriteFile(t.work + L"\\other.tmp", "other");
          WriteFile(t.work + L"\\sub\\Order.xlsx", "not the copy");
      },
-     nullptr, true, true, Source::Recycled,
+     L"An order from an earlier hand-off that was never sent was moved to the Recycle Bin", true, true,
+     Source::Recycled,
      [](HandOffSafety& t) {
-         // Only the copy the uploader missed is recycled; the rest is purged as ever.
+         // Only the copy the uploader missed is recycled, and the clerk is told where it went;
+         // the rest is purged as ever.
          EXPECT_EQ("the unsent order", ReadText(TrashFiles() + L"Order.xlsx"));
+         EXPECT_NE(std::wstring::npos, t.dialogs.at(0).text.find(t.work + L"\\Order.xlsx"));
          EXPECT_EQ((std::vector<std::wstring>{L"Order.xlsx", L"sub\\"}), t.WorkTree());
          EXPECT_NE(std::string::npos, ReadText(t.work + L"\\Order.xlsx").find("Spoedlevering")) << "the fresh copy";
+     },
+     MB_ICONINFORMATION},
+    {"the Recycle Bin unavailable",
+     [](HandOffSafety& t) {
+         // Its folder of files is a file: the shell can recycle nothing. It must not delete the
+         // workbook for good instead without asking, and the answer here is "no".
+         ASSERT_TRUE(vortelix::ForceDirectories(DataHome() + L"\\Trash"));
+         EmptyTree(TrashFiles());
+         RemoveDirectoryW(TrashFiles().c_str());
+         WriteFile(TrashFiles().substr(0, TrashFiles().size() - 1), "no Recycle Bin here");
+         t.answerer = std::make_unique<ShellQuestionAnswerer>();
+     },
+     nullptr, true, true, Source::Kept,
+     [](HandOffSafety& t) {
+         t.answerer.reset();
+         DeleteFileW(TrashFiles().substr(0, TrashFiles().size() - 1).c_str());
+         CreateDirectoryW(TrashFiles().c_str(), nullptr);
      }},
+    {"a workbook on a network drive", [](HandOffSafety& t) { t.MoveSourceTo(L"N:"); }, nullptr, true, true,
+     Source::Kept, nullptr},
+    {"a workbook on a USB stick", [](HandOffSafety& t) { t.MoveSourceTo(L"R:"); }, nullptr, true, true, Source::Kept,
+     nullptr},
     {"an order that was never sent and cannot be moved",
      [](HandOffSafety& t) {
          ASSERT_TRUE(vortelix::ForceDirectories(t.work));
          WriteFile(t.work + L"\\Order.xlsx", "the unsent order");
          WriteFile(t.work + L"\\other.tmp", "other");
-         // Held open by a program that lets nobody move or delete it.
+         // Held open by a program that lets nobody move or delete it. Where the shell then offers
+         // to delete it for good instead, the answer is "no".
          t.heldOpen = CreateFileW((t.work + L"\\Order.xlsx").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
          ASSERT_NE(INVALID_HANDLE_VALUE, t.heldOpen);
+         t.answerer = std::make_unique<ShellQuestionAnswerer>();
      },
      L"could not be moved to the Recycle Bin. It was kept; nothing else was done.", false, false, Source::Kept,
      [](HandOffSafety& t) {
+         t.answerer.reset();
          EXPECT_NE(std::wstring::npos, t.dialogs.at(0).text.find(t.work + L"\\Order.xlsx"));
          EXPECT_EQ("the unsent order", ReadText(t.work + L"\\Order.xlsx"));
          EXPECT_EQ("other", ReadText(t.work + L"\\other.tmp")) << "nothing else was done";
@@ -682,6 +872,8 @@ const SafetyCase kSafetyCases[] = {
          EXPECT_TRUE(t.running) << "Excel keeps running with the add-in loaded";
          EXPECT_FALSE(t.excelConnectedAfterPress);
          DeleteFileW((t.addInFolder + L"Dravenport.log").c_str());
+         // The uploader took the first order: the second press finds no leftover to report.
+         DeleteFileW((t.work + L"\\Order.xlsx").c_str());
 
          std::wstring next = t.source + L"\\Bestelling 2027-01.xlsx";
          ASSERT_TRUE(CopyFileW(HandOff::FixturePath().c_str(), next.c_str(), FALSE));
@@ -843,12 +1035,20 @@ TEST_F(HandOffRecord, EachHandOffIsOneEventWithWhatHappenedToTheOriginal) {
     struct Case {
         const char* what;
         bool readOnly;
+        const wchar_t* drive;  // where the workbook is, when not in the test's own folder
         std::wstring original;
     };
-    const Case cases[] = {{"recycled", false, L"moved to the Recycle Bin"},
-                          {"read-only", true, L"kept: the workbook was opened read-only"}};
+    const Case cases[] = {{"recycled", false, nullptr, L"moved to the Recycle Bin"},
+                          {"read-only", true, nullptr, L"kept: the workbook was opened read-only"},
+                          {"on a network drive", false, L"N:", L"kept: its drive has no Recycle Bin"},
+                          {"on a USB stick", false, L"R:", L"kept: its drive has no Recycle Bin"}};
+    const std::wstring ownSource = sourceFile;
     for (const Case& c : cases) {
         events.clear();
+        // The uploader took the previous order: no leftover is recycled (and reported) here.
+        DeleteFileW((work + L"\\Order.xlsx").c_str());
+        sourceFile = c.drive ? OnDrive(c.drive) : ownSource;
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(CopyFileW(FixturePath().c_str(), sourceFile.c_str(), FALSE)) << c.what;
         Start();
         WorkbookSim* book = app->Open(sourceFile);
@@ -865,6 +1065,10 @@ TEST_F(HandOffRecord, EachHandOffIsOneEventWithWhatHappenedToTheOriginal) {
                                              c.original}),
                   handOffs[0].strings)
             << c.what;
+        if (c.drive) {
+            EXPECT_TRUE(Exists(sourceFile)) << c.what << ": the workbook stays where it is";
+            DeleteFileW(sourceFile.c_str());
+        }
         app = ExcelApplicationSim::Make<ExcelApplicationSim>();
     }
     EXPECT_TRUE(EventsWithId(qvr::kEventErrorShown).empty());

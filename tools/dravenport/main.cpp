@@ -38,6 +38,16 @@ std::wstring CopyPath() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int show) {
+    // "--stay": an uploader still open from an earlier hand-off (tests), until the event is set
+    // or a minute has passed. It records nothing.
+    if (commandLine && wcsstr(commandLine, L"--stay")) {
+        HANDLE go = CreateEventW(nullptr, TRUE, FALSE, L"VortelixDravenportStandInGo");
+        if (go) {
+            WaitForSingleObject(go, 60000);
+            CloseHandle(go);
+        }
+        return 0;
+    }
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring folder = self;
