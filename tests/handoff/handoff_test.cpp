@@ -593,27 +593,27 @@ public:
     }
 
 private:
+    // A window procedure's calling convention: a lambda would not convert to it on i686.
+    static BOOL CALLBACK Answer(HWND window, LPARAM self) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        wchar_t cls[16] = {};
+        GetClassNameW(window, cls, 16);
+        if (process == GetCurrentProcessId() && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(window)) {
+            wchar_t caption[256] = {};
+            GetWindowTextW(window, caption, 256);
+            auto* answerer = reinterpret_cast<ShellQuestionAnswerer*>(self);
+            {
+                std::lock_guard<std::mutex> lock(answerer->mutex_);
+                answerer->seen_.push_back(caption);
+            }
+            PostMessageW(window, WM_COMMAND, IDNO, 0);
+        }
+        return TRUE;
+    }
     void Run() {
         while (!stop_) {
-            EnumWindows(
-                [](HWND window, LPARAM self) -> BOOL {
-                    DWORD process = 0;
-                    GetWindowThreadProcessId(window, &process);
-                    wchar_t cls[16] = {};
-                    GetClassNameW(window, cls, 16);
-                    if (process == GetCurrentProcessId() && wcscmp(cls, L"#32770") == 0 && IsWindowVisible(window)) {
-                        wchar_t caption[256] = {};
-                        GetWindowTextW(window, caption, 256);
-                        auto* answerer = reinterpret_cast<ShellQuestionAnswerer*>(self);
-                        {
-                            std::lock_guard<std::mutex> lock(answerer->mutex_);
-                            answerer->seen_.push_back(caption);
-                        }
-                        PostMessageW(window, WM_COMMAND, IDNO, 0);
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(this));
+            EnumWindows(Answer, reinterpret_cast<LPARAM>(this));
             Sleep(50);
         }
     }
