@@ -124,6 +124,11 @@ rm -f "$prefix/.ready"
 exec 9>&-
 
 export WINEPREFIX="$prefix"
+# A Recycle Bin of the run's own, as every desk has one: Wine's is the desktop trash under
+# XDG_DATA_HOME, which a machine's root may not have (the add-in then keeps a file rather than
+# let the shell delete it for good). A test that wants its own sets it itself.
+export XDG_DATA_HOME="${XDG_DATA_HOME:-$prefix/xdg-data}"
+mkdir -p "$XDG_DATA_HOME"
 status=0
 # In the background, so that a signal ends this script (and cleans up) at once.
 if [ -n "$script" ]; then

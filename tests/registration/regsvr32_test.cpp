@@ -363,10 +363,11 @@ INSTANTIATE_TEST_SUITE_P(
                                       }},
                     UnwritableKeyCase{"AddInsFolderThatTakesNoKey",
                                       [] { MakeVolatile(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Office\\Excel\\AddIns"); }},
-                    UnwritableKeyCase{"ClassVersionKeyAfterTheServerKey",
+                    // The class key and its server key are written before the ProgID's.
+                    UnwritableKeyCase{"ProgIdKeyAfterTheClassKeys",
                                       [] {
-                                          CreateKey(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\Version");
-                                          MakeReadOnly(HKEY_CLASSES_ROOT, L"CLSID\\" + kClsid + L"\\Version");
+                                          CreateKey(HKEY_CLASSES_ROOT, kProgId);
+                                          MakeReadOnly(HKEY_CLASSES_ROOT, kProgId);
                                       }}),
     [](const testing::TestParamInfo<UnwritableKeyCase>& info) { return std::string(info.param.name); });
 
