@@ -240,8 +240,8 @@ std::wstring ModulePathOf(const void* code) {
 bool WaitUntilNotRunning(const wchar_t* exe, DWORD timeoutMs = 30000) {
     for (DWORD waited = 0;; waited += 100) {
         bool running = false;
-        // INVALID_HANDLE_VALUE on failure, as for FindFirstFileW.
-        qvr::unique_any<HANDLE, qvr::detail::CloseKernelHandle, -1> snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        // INVALID_HANDLE_VALUE on failure.
+        qvr::unique_hfile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof(entry);
         if (snapshot && Process32FirstW(snapshot.get(), &entry)) {
