@@ -37,25 +37,60 @@ extern PIMAGE_TLS_CALLBACK __xl_f;
 
 namespace {
 
-// The threading library keeps a record of each thread that first calls into it (the runtime does,
-// at the DLL's load in the 32-bit build and for the first thread-safe static or thread_local in
-// both): a duplicated thread handle, an event, memory, and a thread-local storage index of its own
-// for the whole DLL. It gives these back when the thread ends, and never when the DLL is unloaded
-// before that: each load and unload would keep one handle, one event and one of the process's
-// 1088 TLS indexes, and the library ends the process (abort) when TlsAlloc fails: after about a
-// thousand ticks and unticks in one Excel session. At unload this runs the library's own
-// end-of-thread work for the unloading thread (the thread that loaded the DLL, in Office) and
-// frees the index, which the library keeps the record in.
-void ReleaseThreadingRecord() noexcept {
-    void* record = __pth_gpointer_locked(pthread_self());
-    if (!record || !__xl_f) return;
-    // The index is found by the record stored in it: the library keeps it in a static of its own.
-    DWORD index = TLS_OUT_OF_INDEXES;
-    for (DWORD i = 0; i < 1088 && index == TLS_OUT_OF_INDEXES; ++i)
-        if (TlsGetValue(i) == record) index = i;
-    __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
-    if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
-}
+// The process's thread-local storage slots: 64 in each thread's own block and 1024 expansion slots.
+constexpr DWORD kTlsSlots = 1088;
+
+// The threading library keeps a record of each thread that first calls into it (the runtime makes
+// one for the loading thread while the DLL loads, in both builds): a duplicated thread handle, an
+// event, memory, and one thread-local storage index of its own for the whole DLL, which holds
+// each thread's record. It gives a thread's record back when the thread ends, and never gives the
+// index back: each load and unload would keep one of the process's 1088 TLS indexes (and, when
+// the unloading thread still runs, its handle and event), and the library ends the process (abort)
+// when TlsAlloc fails: after about a thousand ticks and unticks in one Excel session.
+//
+// The library does not say which index is its own. It is found once, at load, by the loading
+// thread's record, which the library has just made and stored in it; asking the library for the
+// record then makes nothing new. At unload the record is never asked for: on a thread without one
+// that would make one, and may end the process inside the library. Instead the unloading thread's
+// slot of that index is read, and when it holds a record, the library's own end-of-thread work
+// gives it back (which empties the slot). The index is then freed: after the unload nothing of the
+// library is left to use it, and TlsFree empties it on every thread.
+class ThreadingIndex {
+public:
+    // At load, on the loading thread.
+    void Find() noexcept {
+        const DWORD lastError = GetLastError();
+        void* record = __pth_gpointer_locked(pthread_self());
+        DWORD found = TLS_OUT_OF_INDEXES;
+        int matches = 0;
+        for (DWORD i = 0; record && i < kTlsSlots; ++i) {
+            if (TlsGetValue(i) == record) {
+                found = i;
+                ++matches;
+            }
+        }
+        // Another slot holding the same pointer would make the choice a guess; then no index is
+        // freed at unload (one index kept is a small loss; another component's freed is a broken
+        // component).
+        index_ = matches == 1 ? found : TLS_OUT_OF_INDEXES;
+        SetLastError(lastError);
+    }
+
+    // At unload, on the unloading thread (the loading one, in Office).
+    void Release() noexcept {
+        if (index_ == TLS_OUT_OF_INDEXES) return;
+        const DWORD lastError = GetLastError();
+        if (TlsGetValue(index_) && __xl_f) __xl_f(nullptr, DLL_THREAD_DETACH, nullptr);
+        TlsFree(index_);
+        index_ = TLS_OUT_OF_INDEXES;
+        SetLastError(lastError);
+    }
+
+private:
+    DWORD index_ = TLS_OUT_OF_INDEXES;
+};
+
+ThreadingIndex g_threadingIndex;
 
 // True while the process ends (ExitProcess), false when the DLL is unloaded alone. Then nothing
 // needs giving back, and other threads may have been ended in the middle of a call into the
@@ -78,13 +113,13 @@ bool ProcessEnding() noexcept {
 // unloaded: no code of the DLL runs after it, and the pool and the threading library's record of
 // the unloading thread go with the DLL.
 struct RuntimeRelease {
-    RuntimeRelease() {}
+    RuntimeRelease() { g_threadingIndex.Find(); }
     RuntimeRelease(const RuntimeRelease&) = delete;
     RuntimeRelease& operator=(const RuntimeRelease&) = delete;
     ~RuntimeRelease() {
         if (ProcessEnding()) return;
         __gnu_cxx::__freeres();
-        ReleaseThreadingRecord();
+        g_threadingIndex.Release();
     }
 };
 

@@ -13,6 +13,7 @@
 #include <cwctype>
 #include <set>
 #include <string>
+#include <vector>
 
 using Microsoft::WRL::ComPtr;
 
@@ -359,6 +360,126 @@ TEST(DllLoad, TypeLibraryIsLoadedAtFirstUseAndReleasedWhenTheDllCanUnload) {
     library.Reset();
     EXPECT_TRUE(FreeLibrary(module));
     EXPECT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll")) << "the DLL unloaded";
+}
+
+// Every thread-local storage index the process has free, taken (and later given back) by the
+// test; what the DLL does at load and unload is measured against it.
+struct TlsIndexes {
+    std::vector<DWORD> taken;
+    void TakeAll() {
+        for (DWORD i; (i = TlsAlloc()) != TLS_OUT_OF_INDEXES;) taken.push_back(i);
+    }
+    void TakeAllBut(size_t keep) {
+        TakeAll();
+        for (size_t n = 0; n < keep && !taken.empty(); ++n) {
+            TlsFree(taken.back());
+            taken.pop_back();
+        }
+    }
+    void GiveBack() {
+        for (DWORD i : taken) TlsFree(i);
+        taken.clear();
+    }
+    ~TlsIndexes() { GiveBack(); }
+};
+
+size_t FreeTlsIndexes() {
+    TlsIndexes all;
+    all.TakeAll();
+    return all.taken.size();
+}
+
+// The runtime's threading library keeps a TLS index for the DLL, which the DLL gives back at
+// unload, whichever thread loaded it. The unload must never make a record of the unloading thread
+// in the library: with no TLS index left in the process (a host full of components) that can end
+// the process. Each case loads the DLL with one index free (the runtime takes it at load) and
+// unloads it on this thread with none free; afterwards the process has the indexes it had before.
+enum class Loader { ThisThread, EndedThread, RunningThread };
+
+struct LoadOn {
+    HMODULE module = nullptr;
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE loaded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = nullptr;
+    static DWORD WINAPI Run(void* self) {
+        auto* me = static_cast<LoadOn*>(self);
+        me->module = LoadLibraryW(DllPath().c_str());
+        SetEvent(me->loaded);
+        WaitForSingleObject(me->stop, INFINITE);
+        return 0;
+    }
+    explicit LoadOn(Loader loader) {
+        if (loader == Loader::ThisThread) {
+            module = LoadLibraryW(DllPath().c_str());
+            return;
+        }
+        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+        WaitForSingleObject(loaded, INFINITE);
+        if (loader == Loader::EndedThread) End();
+    }
+    void End() {
+        if (!thread) return;
+        SetEvent(stop);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+    ~LoadOn() {
+        End();
+        CloseHandle(stop);
+        CloseHandle(loaded);
+    }
+};
+
+TEST(DllLoad, UnloadWithNoTlsIndexLeftNeitherEndsTheProcessNorKeepsAnIndex) {
+    const struct {
+        Loader loader;
+        const char* what;
+    } cases[] = {
+        {Loader::ThisThread, "loaded and unloaded on one thread (Office)"},
+        {Loader::EndedThread, "loaded on a thread that has ended since"},
+        {Loader::RunningThread, "loaded on a thread that still runs"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll"));
+        const size_t freeBefore = FreeTlsIndexes();
+        ASSERT_GT(freeBefore, 1u);
+        {
+            TlsIndexes host;
+            host.TakeAllBut(1);
+            LoadOn load(c.loader);
+            ASSERT_NE(nullptr, load.module);
+            TlsIndexes rest;
+            rest.TakeAll();
+            EXPECT_EQ(0u, FreeTlsIndexes()) << "the process has no TLS index left";
+            EXPECT_TRUE(FreeLibrary(load.module));
+            EXPECT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll"));
+        }
+        EXPECT_EQ(freeBefore, FreeTlsIndexes()) << "the DLL kept no TLS index";
+    }
+}
+
+// Another component's TLS slot may hold the same pointer as the library's (a stale pointer to
+// memory since reused for the library's record). Only the library's own index is freed at unload.
+TEST(DllLoad, UnloadFreesOnlyTheRuntimesOwnTlsIndex) {
+    ASSERT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll"));
+    const DWORD host = TlsAlloc();  // the lowest free index: below the one the runtime takes
+    ASSERT_NE(TLS_OUT_OF_INDEXES, host);
+    const DWORD slots = 1088;
+    std::vector<void*> before(slots);
+    for (DWORD i = 0; i < slots; ++i) before[i] = TlsGetValue(i);
+    HMODULE module = LoadLibraryW(DllPath().c_str());
+    ASSERT_NE(nullptr, module);
+    std::vector<void*> records;
+    for (DWORD i = 0; i < slots; ++i)
+        if (i != host && !before[i] && TlsGetValue(i)) records.push_back(TlsGetValue(i));
+    ASSERT_EQ(1u, records.size()) << "the runtime stored this thread's record at load";
+    TlsSetValue(host, records[0]);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(records[0], TlsGetValue(host)) << "the host's index was left alone";
+    TlsSetValue(host, nullptr);
+    TlsFree(host);
 }
 
 }  // namespace
