@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cwctype>
 
 namespace qvr {
 
@@ -107,11 +108,71 @@ std::wstring Numbered(const std::wstring& path, int n) {
     return path.substr(0, dot) + suffix + path.substr(dot);
 }
 
-// The current file moves to .1, .1 to .2 and so on; the oldest goes.
-void Rotate(const std::wstring& path) {
-    DeleteFileW(Numbered(path, kTraceFilesKept - 1).c_str());
-    for (int n = kTraceFilesKept - 2; n >= 0; --n)
-        MoveFileExW(Numbered(path, n).c_str(), Numbered(path, n + 1).c_str(), MOVEFILE_REPLACE_EXISTING);
+// The current file moves to .1, .1 to .2 and so on, down from the first missing generation; only
+// when none is missing does the oldest go. A generation that cannot be moved (a reader holds it
+// without letting it be deleted) stops the rotation where it is: nothing is moved onto a file
+// that is still there, and the next rotation starts at the same gap instead of dropping another
+// generation. False when the current file was not moved (it then grows past the limit for now).
+bool Rotate(const std::wstring& path) {
+    int gap = 1;
+    while (gap < kTraceFilesKept && GetFileAttributesW(Numbered(path, gap).c_str()) != INVALID_FILE_ATTRIBUTES) ++gap;
+    if (gap == kTraceFilesKept) {
+        gap = kTraceFilesKept - 1;
+        if (!DeleteFileW(Numbered(path, gap).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    }
+    for (int n = gap - 1; n >= 0; --n) {
+        // Not MOVEFILE_REPLACE_EXISTING: a target that exists here was made by another writer
+        // since the gap was found, and is kept.
+        if (!MoveFileExW(Numbered(path, n).c_str(), Numbered(path, n + 1).c_str(), 0) &&
+            GetLastError() != ERROR_FILE_NOT_FOUND)
+            return false;
+    }
+    return true;
+}
+
+// Every Excel process of the user's session appends to the same trace file. The size check, the
+// rotation and the append are one step for all of them, under a mutex in the session's namespace
+// named after the file; without it two processes past the limit at once would both rotate, and a
+// file moved twice pushes the older generations out early. A process that does not get the mutex
+// in time (another one hangs holding it) still appends, and leaves the rotation to the others.
+class TraceFileMutex {
+public:
+    explicit TraceFileMutex(const std::wstring& path) {
+        std::wstring name = L"Local\\VORTELIX.Trace:";
+        for (wchar_t c : path) name += c == L'\\' ? L'/' : static_cast<wchar_t>(towlower(c));
+        if (name.size() >= MAX_PATH) name.resize(MAX_PATH - 1);
+        mutex_.reset(CreateMutexW(nullptr, FALSE, name.c_str()));
+        if (!mutex_) return;
+        const DWORD waited = WaitForSingleObject(mutex_.get(), 2000);
+        // Abandoned: a process ended while writing; the file is whole lines or a torn last one,
+        // and the next record goes on a line of its own either way.
+        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    }
+    ~TraceFileMutex() {
+        if (held_) ReleaseMutex(mutex_.get());
+    }
+    TraceFileMutex(const TraceFileMutex&) = delete;
+    TraceFileMutex& operator=(const TraceFileMutex&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    unique_handle mutex_;
+    bool held_ = false;
+};
+
+// Shared for reading and deleting, so that a person or a collector can read, copy or remove the
+// file while Excel runs; other Excel processes append to it too.
+unique_hfile OpenTrace(const std::wstring& path) {
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    unique_hfile file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, kShare, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return file;
+    const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+    if (SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) != ERROR_SUCCESS && GetLastError() != ERROR_ALREADY_EXISTS)
+        return file;
+    file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, kShare, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file;
 }
 
 void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view message) noexcept {
@@ -142,27 +203,17 @@ void WriteTrace(const wchar_t* level, std::wstring_view area, std::wstring_view 
         std::string line = Utf8(text) + "\r\n";
 
         ExclusiveLock lock(g_fileLock);
-        // Shared for reading and deleting, so that a person or a collector can read, copy or
-        // remove the file while Excel runs; other Excel processes append to it too.
-        constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-        WIN32_FILE_ATTRIBUTE_DATA info{};
-        if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) &&
-            ((ULONGLONG(info.nFileSizeHigh) << 32) | info.nFileSizeLow) + line.size() > kTraceRotateBytes)
+        TraceFileMutex acrossProcesses(path);
+        unique_hfile file = OpenTrace(path);
+        if (!file) return;
+        // The size through the open handle, under the mutex: what this process appends to.
+        LARGE_INTEGER size{};
+        if (acrossProcesses.Held() && GetFileSizeEx(file.get(), &size) &&
+            ULONGLONG(size.QuadPart) + line.size() > kTraceRotateBytes) {
+            file.reset();
             Rotate(path);
-        unique_handle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, nullptr, OPEN_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.get() == INVALID_HANDLE_VALUE) {
-            file.release();
-            const std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
-            if (SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr) != ERROR_SUCCESS &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
-                return;
-            file.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShare, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
-            if (file.get() == INVALID_HANDLE_VALUE) {
-                file.release();
-                return;
-            }
+            file = OpenTrace(path);
+            if (!file) return;
         }
         DWORD written = 0;
         WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

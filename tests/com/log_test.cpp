@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -248,6 +249,97 @@ TEST_F(Log, TheTraceRotatesAtOneMegabyteAndKeepsFiveFiles) {
     EXPECT_FALSE(qvrtest::Exists(base + L".5.log"));
     // Each file holds whole lines only.
     for (const std::string& l : Lines(ReadAll(names[1]))) EXPECT_EQ('\r', l.back());
+}
+
+// Every generation of the trace, newest first, as lines.
+std::vector<std::string> AllGenerations(const std::wstring& path) {
+    const std::wstring base = path.substr(0, path.size() - 4);
+    std::vector<std::string> lines;
+    for (int n = 0; n < qvr::kTraceFilesKept + 1; ++n) {
+        const std::wstring name = n == 0 ? path : base + L"." + std::to_wstring(n) + L".log";
+        for (std::string& l : Lines(ReadAll(name))) lines.push_back(std::move(l));
+    }
+    return lines;
+}
+
+// Two Excel processes of one user write past the limit at the same moment. Together they write
+// about 3.4 MB, which the five files hold: every record of both is kept, once.
+TEST_F(Log, TwoProcessesWritingPastTheLimitAtOnceLoseNoRecord) {
+    const int records = 3400;  // each about 500 bytes, per process
+    const std::wstring event = L"VORTELIXTraceWritersGo" + std::to_wstring(GetCurrentProcessId());
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+    ASSERT_NE(nullptr, go);
+    const std::wstring writer = qvrtest::ProgramFolder() + L"trace_writer.exe";
+    std::vector<PROCESS_INFORMATION> writers;
+    for (const wchar_t* tag : {L"A", L"B"}) {
+        std::wstring line = L"\"" + writer + L"\" \"" + folder_ + L"\\Logs\" " + tag + L" " + std::to_wstring(records) +
+                            L" " + event;
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+            << GetLastError();
+        writers.push_back(pi);
+    }
+    SetEvent(go);
+    for (PROCESS_INFORMATION& pi : writers) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 120000));
+        DWORD code = 1;
+        GetExitCodeProcess(pi.hProcess, &code);
+        EXPECT_EQ(0u, code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    CloseHandle(go);
+
+    std::map<std::string, std::vector<int>> seen{{"A", std::vector<int>(records)}, {"B", std::vector<int>(records)}};
+    const std::regex record(" ERROR ([AB]) dropped ([0-9]+): \\.+\r$");
+    for (const std::string& l : AllGenerations(qvr::TraceFilePath())) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(l, m, record)) << "a torn or mixed line: " << l.substr(0, 80);
+        ++seen[m[1]][std::stoi(m[2])];
+    }
+    for (auto& [tag, counts] : seen) {
+        int lost = 0, twice = 0;
+        for (int c : counts) lost += c == 0, twice += c > 1;
+        EXPECT_EQ(0, lost) << "records of process " << tag << " lost";
+        EXPECT_EQ(0, twice) << "records of process " << tag << " written twice";
+    }
+}
+
+// A reader holds one older generation open without letting it be moved (as some editors do). The
+// rotation stops at that file instead of moving another generation onto one still there: every
+// generation but the oldest, which a rotation drops, is still found in full.
+TEST_F(Log, AGenerationThatCannotBeMovedStopsTheRotationAndNothingIsOverwritten) {
+    const std::wstring path = qvr::TraceFilePath();
+    const std::wstring line(1000, L'x');
+    auto size = [&] {
+        WIN32_FILE_ATTRIBUTE_DATA info{};
+        GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info);
+        return info.nFileSizeLow;
+    };
+    // Full files, each holding a record naming its generation: .1 holds 0, .2 holds 1 and so on.
+    for (int generation = 5; generation >= 0; --generation) {
+        qvr::LogErrorShown(L"generation", std::to_wstring(generation));
+        for (DWORD before = 0; before <= size();) {  // until the file rotates
+            before = size();
+            qvr::LogErrorShown(L"test", line);
+        }
+    }
+    const std::wstring second = path.substr(0, path.size() - 4) + L".2.log";
+    ASSERT_NE(std::string::npos, ReadAll(second).find("generation 1"));
+    HANDLE reader = CreateFileW(second.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    for (int i = 0; i < 2500; ++i) qvr::LogErrorShown(L"test", line);  // past the limit again and again
+    CloseHandle(reader);
+    std::string all;
+    for (const std::string& l : AllGenerations(path)) all += l;
+    // Generation 3 went with the first rotation (the oldest goes); 0 to 2 are kept.
+    for (int generation : {0, 1, 2}) {
+        EXPECT_NE(std::string::npos, all.find("generation " + std::to_string(generation)))
+            << "generation " << generation << " lost";
+    }
 }
 
 TEST_F(Log, TheTraceCanBeReadAndDeletedWhileTheAddInWrites) {
