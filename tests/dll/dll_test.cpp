@@ -482,4 +482,44 @@ TEST(DllLoad, UnloadFreesOnlyTheRuntimesOwnTlsIndex) {
     TlsFree(host);
 }
 
+// Other add-ins built with MinGW ship the shared GCC runtime, and Excel may have loaded it before
+// this add-in. The add-in's own errors are still thrown and caught inside it: here a ribbon
+// callback called with too few arguments, which the add-in answers through EXCEPINFO after
+// throwing and catching its error. (Were the add-in's unwind tables registered with the foreign
+// runtime, its own unwinder would find none and the throw would end the process.)
+TEST(DllLoad, ItsErrorsAreCaughtWhenAnotherAddInsGccRuntimeIsLoaded) {
+    ASSERT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll"));
+    const std::wstring folder = DllPath().substr(0, DllPath().find_last_of(L"\\/") + 1);
+    const std::wstring foreign = folder + L"foreign-gcc-runtime\\" QVR_FOREIGN_GCC_RUNTIME;
+    HMODULE gcc = LoadLibraryExW(foreign.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(nullptr, gcc) << "the shared GCC runtime loads: " << GetLastError();
+    HMODULE module = LoadLibraryW(DllPath().c_str());
+    ASSERT_NE(nullptr, module);
+    auto getClassObject =
+        reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    {
+        ComPtr<IClassFactory> factory;
+        ASSERT_EQ(S_OK, getClassObject(vortelix::CLSID_coVORTELIXExcel, IID_IClassFactory,
+                                       reinterpret_cast<void**>(factory.GetAddressOf())));
+        ComPtr<IDispatch> dispatch;
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(dispatch.GetAddressOf())));
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetLabel_Callback")};
+        ASSERT_EQ(S_OK, dispatch->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        VARIANT result;
+        VariantInit(&result);
+        EXCEPINFO excep{};
+        UINT argErr = 0;
+        EXPECT_EQ(DISP_E_EXCEPTION,
+                  dispatch->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, &excep, &argErr));
+        EXPECT_EQ(DISP_E_BADPARAMCOUNT, excep.scode);
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+    }
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_TRUE(FreeLibrary(gcc));
+}
+
 }  // namespace

@@ -194,6 +194,19 @@ TEST(AddInImage, ExportsExactlyTheFourServerFunctions) {
     EXPECT_EQ(4u, pe.ExportedFunctions());
 }
 
+// The add-in registers its unwind tables with its own unwinder: the compiler's 32-bit start-up
+// object looks up the shared GCC runtime by this name and, when another add-in has loaded it,
+// registers the tables there, where the add-in's own unwinder never finds them (its first
+// exception would end Excel). Where 32-bit programs run, dll_tests shows the throw caught with
+// that runtime loaded; this is what the file itself shows on every machine.
+TEST(AddInImage, NeverLooksForTheSharedGccRuntime) {
+    std::ifstream in(AddIn().c_str(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(bytes.empty());
+    for (const char* name : {"libgcc_s_dw2-1.dll", "libgcc_s_seh-1.dll", "libgcc_s_sjlj-1.dll"})
+        EXPECT_EQ(std::string::npos, bytes.find(name)) << name;
+}
+
 // Windows Installer compares FILEVERSION to decide whether an installed DLL is replaced, and an
 // administrator reads the strings in the file's properties.
 TEST(AddInImage, CarriesTheVersionOfThisBuild) {
