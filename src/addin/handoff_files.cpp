@@ -4,8 +4,11 @@
 #include "server/comserver.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 #include <tlhelp32.h>
+
+#include <vector>
 
 namespace vortelix {
 
@@ -41,10 +44,56 @@ bool ForceDirectories(const std::wstring& folder) {
     return CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
-bool IsRealDirectory(const std::wstring& folder) {
-    DWORD attributes = GetFileAttributesW(folder.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+namespace {
+
+// Whether `sid` is this user: the token's user, or the default owner of what it creates (for an
+// administrator with a full token, the Administrators group owns the folders it makes).
+bool IsThisUser(PSID sid) {
+    qvr::unique_handle token;
+    {
+        HANDLE raw = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+        token.reset(raw);
+    }
+    for (TOKEN_INFORMATION_CLASS what : {TokenUser, TokenOwner}) {
+        DWORD size = 0;
+        GetTokenInformation(token.get(), what, nullptr, 0, &size);
+        if (size == 0) continue;
+        std::vector<BYTE> buffer(size);
+        if (!GetTokenInformation(token.get(), what, buffer.data(), size, &size)) continue;
+        PSID mine = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                      : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+        if (EqualSid(sid, mine)) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+qvr::unique_hfile OpenOwnDirectory(const std::wstring& folder) {
+    qvr::unique_hfile directory(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!directory) return directory;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(directory.get(), FileAttributeTagInfo, &tag, sizeof(tag)) ||
+        !(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        tag.ReparseTag != 0)
+        return {};
+    // And by name, now that the folder at that name is held in place: a file system that cannot
+    // open a link itself (Wine's, for a Unix symbolic link) opens its target instead, and only
+    // the name's attributes show the link.
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return {};
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(directory.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
+        return {};
+    const bool ours = owner && IsThisUser(owner);
+    LocalFree(descriptor);
+    if (!ours) return {};
+    return directory;
 }
 
 bool HasRecycleBin(const std::wstring& path) {
@@ -129,7 +178,9 @@ void ClearFolderTree(const std::wstring& folder) {
                 DeleteFileW(path.c_str());
             }
         } else if (name != L"." && name != L".." && !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            ClearFolderTree(path);
+            // Checked on its own handle, which stays open (and the folder in place) while it is
+            // emptied: the listing above may be older than the folder now at that name.
+            if (qvr::unique_hfile held = OpenOwnDirectory(path)) ClearFolderTree(path);
         }
     } while (FindNextFileW(find.get(), &entry));
 }

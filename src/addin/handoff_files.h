@@ -2,6 +2,8 @@
 // under the user's temporary folder, and emptying that folder.
 #pragma once
 
+#include "com/handles.h"
+
 #include <string>
 
 namespace vortelix {
@@ -13,9 +15,13 @@ std::wstring AddInFolder();
 std::wstring WorkFolder();
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool ForceDirectories(const std::wstring& folder);
-// True for a folder that is a directory of its own: not a file, and not a junction or symbolic
-// link, whose purge would empty the tree it points to.
-bool IsRealDirectory(const std::wstring& folder);
+// The folder opened as a directory the hand-off may empty: a directory of its own (not a file, and
+// not a junction or symbolic link, whose purge would empty the tree it points to) that this user
+// owns (a folder another user made, in a shared temporary folder, is not ours to empty or to leave
+// an order in). Both are checked on the handle, which is opened without delete sharing: while it
+// is open the folder cannot be renamed, removed or replaced by a link. Empty when the folder is
+// not such a directory.
+qvr::unique_hfile OpenOwnDirectory(const std::wstring& folder);
 // What became of a file handed to the Recycle Bin.
 enum class TRecycled {
     Moved,         // it is in the Recycle Bin, restorable
@@ -36,7 +42,8 @@ const wchar_t* KeptReason(TRecycled result);
 // program file cannot be read, when in doubt).
 bool ProgramIsRunning(const std::wstring& program);
 // Deletes every file in the folder tree; folders stay. Files that cannot be deleted are left
-// alone. Linked folders (reparse points) are not entered: their files are not ours.
+// alone. A subfolder is entered only through OpenOwnDirectory, held open while it is emptied:
+// linked folders and folders of other users are not ours.
 void ClearFolderTree(const std::wstring& folder);
 // True for a full name that names a file by absolute path ("C:\..." or "\\server\...").
 bool IsAbsolutePath(const std::wstring& path);

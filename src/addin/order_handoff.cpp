@@ -114,8 +114,11 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
 
     // Without a temporary folder the copy would land where the uploader never looks. A work
     // folder that is a link (planted by any program of the user's) would have the purge empty
-    // the tree it points to.
-    if (workFolder.empty() || !ForceDirectories(workFolder) || !IsRealDirectory(workFolder)) {
+    // the tree it points to; one made by another user (a shared temporary folder) is theirs.
+    // Checked once, on a handle held until the copy is saved: the folder cannot be swapped for a
+    // link between the check and the purge, nor before Excel writes the copy into it.
+    qvr::unique_hfile heldWorkFolder;
+    if (workFolder.empty() || !ForceDirectories(workFolder) || !(heldWorkFolder = OpenOwnDirectory(workFolder))) {
         ShowError(qvr::Text(kTextWorkFolderError));
         return;
     }
@@ -144,6 +147,7 @@ void TAddInModule::RunOrderHandOff(qvr::TObject*, IRibbonControl*) {
         keepReason = KeepSourceReason(workbook.Get(), locale);
     }
     qvr::xl::SaveCopyAs(ActiveWorkbook(excel).Get(), qvr::unique_variant::FromString(copyPath), locale);
+    heldWorkFolder.reset();
     qvr::xl::Close(ActiveWorkbook(excel).Get(), qvr::unique_variant::FromBool(false), qvr::unique_variant::Missing(),
                    qvr::unique_variant::Missing(), locale);
     excel->Quit();

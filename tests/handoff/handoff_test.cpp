@@ -648,7 +648,7 @@ TEST_P(HandOffSafety, KeepsTheUsersWork) {
     const SafetyCase& c = GetParam();
     Start();
     c.arrange(*this);
-    if (HasFatalFailure()) return;
+    if (HasFatalFailure() || IsSkipped()) return;
     book = app->Open(sourceFile);
     ASSERT_NE(nullptr, book);
     if (openReadOnly) book->SetReadOnly(true);
@@ -767,6 +767,29 @@ const SafetyCase kSafetyCases[] = {
      [](HandOffSafety& t) {
          ExpectOutsideFilesUntouched(LinksFolder() + L"\\outside-inner");
          EXPECT_EQ((std::vector<std::wstring>{L"Order.xlsx", L"link@"}), t.WorkTree());
+     }},
+    {"a work folder another user made (a shared temporary folder)",
+     [](HandOffSafety& t) {
+         if (Exists(LinksFolder() + L"\\no-foreign-owner")) GTEST_SKIP() << "no folder of another user here";
+         t.UseTemp(LinksFolder() + L"\\temp-foreign");
+     },
+     L"Error creating work directory.", false, false, Source::Kept,
+     [](HandOffSafety& t) {
+         EXPECT_EQ(L"Error creating work directory.", t.dialogs.at(0).text);
+         EXPECT_EQ("theirs\n", ReadText(t.work + L"\\theirs.txt")) << "another user's file stays";
+         EXPECT_FALSE(Exists(t.work + L"\\Order.xlsx")) << "no order left in another user's folder";
+         ExpectExcelUntouched(t);
+     }},
+    {"another user's folder inside the work folder",
+     [](HandOffSafety& t) {
+         if (Exists(LinksFolder() + L"\\no-foreign-owner")) GTEST_SKIP() << "no folder of another user here";
+         t.UseTemp(LinksFolder() + L"\\temp-foreign-inner");
+         WriteFile(t.work + L"\\old.tmp", "old");
+     },
+     nullptr, true, true, Source::Recycled,
+     [](HandOffSafety& t) {
+         EXPECT_EQ("theirs\n", ReadText(t.work + L"\\theirs\\theirs.txt")) << "another user's file stays";
+         EXPECT_FALSE(Exists(t.work + L"\\old.tmp")) << "the add-in's own leftovers go";
      }},
     {"a workbook opened read-only", [](HandOffSafety& t) { t.openReadOnly = true; }, nullptr, true, true,
      Source::Kept, nullptr},
