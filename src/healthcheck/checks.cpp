@@ -5,6 +5,8 @@
 #include "healthcheck/registry.h"
 #include "healthcheck/resiliency.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <softpub.h>
 #include <wintrust.h>
 
@@ -541,6 +543,38 @@ Check CheckUploader(const Facts& f) {
     return c;
 }
 
+// Whether this user owns the folder: the token's user, or the default owner of what it creates
+// (an administrator's full token makes the Administrators group the owner). `owner` names the
+// owner found, for the report.
+bool OwnedByThisUser(const std::wstring& folder, std::wstring& owner) {
+    PSID sid = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &sid, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS) {
+        owner = L"an owner that cannot be read";
+        return false;
+    }
+    bool mine = false;
+    HANDLE token = nullptr;
+    if (sid && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        for (TOKEN_INFORMATION_CLASS what : {TokenUser, TokenOwner}) {
+            DWORD size = 0;
+            GetTokenInformation(token, what, nullptr, 0, &size);
+            std::vector<BYTE> buffer(size);
+            if (!size || !GetTokenInformation(token, what, buffer.data(), size, &size)) continue;
+            PSID me = what == TokenUser ? reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid
+                                        : reinterpret_cast<TOKEN_OWNER*>(buffer.data())->Owner;
+            mine = mine || EqualSid(sid, me);
+        }
+        CloseHandle(token);
+    }
+    LPWSTR text = nullptr;
+    owner = sid && ConvertSidToStringSidW(sid, &text) ? text : L"an unknown owner";
+    if (text) LocalFree(text);
+    LocalFree(descriptor);
+    return mine;
+}
+
 Check CheckWorkFolder() {
     Check c{L"work-folder", L"Work folder %TEMP%\\VortelixExcel", Status::Ok, {}, {}};
     wchar_t temp[MAX_PATH] = {}, longTemp[MAX_PATH] = {};
@@ -570,6 +604,14 @@ Check CheckWorkFolder() {
         c.status = Status::Fail;
         c.detail = folder + L" is a file, not a folder: the hand-off cannot create its work folder.";
         c.fix = L"Move the file " + folder + L" away.";
+        return c;
+    }
+    if (std::wstring owner; !OwnedByThisUser(folder, owner)) {
+        c.status = Status::Fail;
+        c.detail = folder + L" belongs to " + owner +
+                   L", not to this user: the hand-off neither empties nor writes an order into another user's folder.";
+        c.fix = L"Remove the folder (rmdir /s \"" + folder + L"\" as its owner or an administrator), or give the user a "
+                L"TEMP folder of their own; the add-in creates its work folder there.";
         return c;
     }
     const std::wstring probe = folder + L"\\healthcheck-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";

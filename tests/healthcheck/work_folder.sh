@@ -44,6 +44,15 @@ else
 fi
 rm -f "$temp/VortelixExcel"
 
+# Another user's folder (a shared TEMP): only root can hand a folder to another user.
+mkdir -p "$temp/VortelixExcel"
+if chown 65534 "$temp/VortelixExcel" 2>/dev/null; then
+  check "another user's folder" FAIL "not to this user"
+else
+  echo "skip another user's folder: not root, no folder can be given to another user"
+fi
+rmdir "$temp/VortelixExcel"
+
 echo "not a folder" > "$temp/VortelixExcel"
 check "file in the folder's place" FAIL "is a file, not a folder"
 rm -f "$temp/VortelixExcel"
