@@ -865,7 +865,8 @@ def code_policy_reads(src_root):
                     work.append((outer[0], {outer[1].index(on[0])}, places))
                 elif not on:
                     shown = " ".join(toks[k].text for k in args[min(indexes)]) if min(indexes) < len(args) else ""
-                    reads.cannot_tell(f"{s.where(i)}: {function}({', '.join(' '.join(toks[k].text for k in a) for a in args)}) "
+                    call = ", ".join(" ".join(toks[k].text for k in arg) for arg in args)
+                    reads.cannot_tell(f"{s.where(i)}: {function}({call}) "
                                       f"reads under {', '.join(sorted({k for k, _ in places}))}, the value named by "
                                       f"{shown!r}: no literal or named constant, so the checker cannot tell which")
     return reads, sources
@@ -955,8 +956,8 @@ def check_tree(root, problems, notes):
             continue
         for hive, places in read["hives"].items():
             if not any(p.get("class") in classes[hive] for p, _ in entries):
-                problems.append(f"the code reads {read['value']} from {hive} ({', '.join(places)}), but the ADMX's policy "
-                                f"{entries[0][0].get('name')!r} is class {entries[0][0].get('class')}")
+                problems.append(f"the code reads {read['value']} from {hive} ({', '.join(places)}), but the "
+                                f"ADMX's policy {entries[0][0].get('name')!r} is class {entries[0][0].get('class')}")
         notes.append(f"the code reads {read['key']}\\{read['value']} "
                      f"({'/'.join(sorted(read['hives'])) or 'hive not named'}; {where}): in the ADMX")
     for (key, value), entries in sorted(declared.items()):
