@@ -40,6 +40,19 @@ case "$scope" in machine|user) ;; *) fail "--scope must be machine or user, not 
 [ -n "$out" ] || fail "no --out"
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
 
+# The release gate. A package without --test-build is a release: its uploader is the real one
+# (a program whose version resource calls it a stand-in is refused), and it is signed with a
+# time stamp (QVR_SIGN_PFX and QVR_SIGN_TIMESTAMP_URL), unless QVR_ALLOW_UNSIGNED_RELEASE=1 says
+# an unsigned one is wanted (a pilot, a company that signs packages itself).
+if [ "$test_build" = no ]; then
+  if python3 "$here/pe-version.py" --strings "$uploader" 2>/dev/null | grep -qi "stand-in"; then
+    fail "the uploader $uploader is the stand-in (its version resource says so), not the real Dravenport.exe: a release cannot carry it. Set QVR_UPLOADER_EXE to the real uploader"
+  fi
+  if [ "${QVR_ALLOW_UNSIGNED_RELEASE:-0}" != 1 ] && { [ -z "${QVR_SIGN_PFX:-}" ] || [ -z "${QVR_SIGN_TIMESTAMP_URL:-}" ]; }; then
+    fail "a release package is signed with a time stamp: set QVR_SIGN_PFX and QVR_SIGN_TIMESTAMP_URL, or QVR_ALLOW_UNSIGNED_RELEASE=1 when an unsigned release is wanted"
+  fi
+fi
+
 dll_version="$(python3 "$here/pe-version.py" "$dll" | cut -d' ' -f1)"
 if [ "$test_build" = no ] && [ "$dll_version" != "$version.0" ]; then
   fail "the package version $version is not the DLL's file version $dll_version"
@@ -49,6 +62,9 @@ fi
 # every version below the next build number.
 IFS=. read -r major minor build <<<"$version"
 upgrade_below="$major.$minor.$((build + 1))"
+
+# The per-machine package of this release, which the per-user one names when it refuses SYSTEM.
+if [ "$test_build" = yes ]; then machine_package="VORTELIXExcel-TEST-$version-$arch.msi"; else machine_package="VORTELIXExcel-$version-$arch.msi"; fi
 
 stage="$(mktemp -d "${out%.msi}.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
@@ -71,7 +87,7 @@ rm -f "$stage"/mark*.png
 
 rm -f "$out"
 (cd "$stage" && wixl -a "$arch" -D Arch="$arch" -D Scope="$scope" -D Version="$version" \
-   -D UpgradeBelow="$upgrade_below" -D TestBuild="$test_build" \
+   -D UpgradeBelow="$upgrade_below" -D TestBuild="$test_build" -D MachinePackageName="$machine_package" \
    -D HelpLink="${help_link:-https://www.vortelix.com/support}" -D Contact="${contact:-VORTELIX service desk}" \
    -o "$stage/package.msi" "$here/VORTELIXExcel.wxs")
 python3 "$here/finish-msi.py" "$stage/package.msi" "$stage" "$scope"

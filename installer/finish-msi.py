@@ -10,6 +10,17 @@
   Windows Installer where long names are not (SHORTFILENAMES, volumes without long names).
 - INSTALLDIR and every property an AppSearch sets are secure properties, so that a per-machine
   install takes them from the command line and from the client side in a managed install.
+- The actions wixl places where it likes (it ignores After= for them) get their sequence numbers,
+  and every position that matters is checked: the custom action right after AppSearch and before
+  LaunchConditions in both sequences (a user sees the Excel warning before anything is installed,
+  and the launch conditions see what it found); RemoveExistingProducts between InstallValidate
+  and InstallInitialize (the old product goes before the new one is installed: a rebuild of the
+  same version with another DLL replaces it, and an upgrade keeps its registration);
+  ScheduleReboot after InstallFinalize, only when Excel holds the add-in.
+- Component codes derived from the platform, the scope and the component's name, so that the
+  32-bit and 64-bit packages of one scope share none.
+- The properties the custom action sets are secure, so that a per-machine install's execute
+  sequence gets what the user-interface sequence found.
 - Refuses a package with SelfReg rows or a custom action besides the Excel check (the registry
   comes from Registry rows, no code of ours writes anything at install time), and a per-machine
   package with a row under
@@ -19,6 +30,7 @@ import os
 import re
 import subprocess
 import sys
+import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -62,6 +74,61 @@ def short_name(long_name, taken):
     fail(f"no free short name for {long_name}")
 
 
+# The namespace of the packages' component codes (a fixed, random UUID of this product's own).
+COMPONENT_NAMESPACE = uuid.UUID("7d1c5a2e-4b8f-4e63-9a0d-2f6b8c31e954")
+
+
+def summary_platform(msi):
+    """The package's platform from its summary's Template ("x64;1033" -> "x64", "Intel;1033" -> "Intel")."""
+    result = subprocess.run(["msiinfo", "suminfo", msi], capture_output=True, text=True, check=True)
+    for line in result.stdout.splitlines():
+        if line.startswith("Template:"):
+            return line.split(":", 1)[1].strip().split(";")[0]
+    fail("the package's summary has no Template (platform)")
+
+
+# What the custom action (excel_check.c) sets for the package's conditions.
+CUSTOM_ACTION_PROPERTIES = ["EXCELCHECKED", "EXCELRUNNING", "EXCELHOLDSADDIN", "OTHEROFFICE", "MACHINEINSTALL64VIEW"]
+
+
+def sequence(msi, table):
+    """Action -> sequence number."""
+    return {r[0]: int(r[2]) for r in rows(msi, table) if len(r) >= 3 and r[2].lstrip("-").isdigit()}
+
+
+def conditions(msi, table):
+    return {r[0]: r[1] for r in rows(msi, table) if len(r) >= 3}
+
+
+def check_sequences(msi):
+    """The order the package relies on; a failure names the rule."""
+    ui, execute = sequence(msi, "InstallUISequence"), sequence(msi, "InstallExecuteSequence")
+    rules = [
+        ("InstallUISequence", ui, "AppSearch", "FindRunningExcel", "the Excel check runs after AppSearch"),
+        ("InstallUISequence", ui, "FindRunningExcel", "LaunchConditions",
+         "the Excel check runs before the launch conditions, which read what it finds"),
+        ("InstallUISequence", ui, "FindRunningExcel", "ExecuteAction",
+         "the user sees the Excel warning before anything is installed"),
+        ("InstallExecuteSequence", execute, "AppSearch", "FindRunningExcel", "the Excel check runs after AppSearch"),
+        ("InstallExecuteSequence", execute, "FindRunningExcel", "LaunchConditions",
+         "the Excel check runs before the launch conditions"),
+        ("InstallExecuteSequence", execute, "InstallValidate", "RemoveExistingProducts",
+         "the old product is removed after the install is validated"),
+        ("InstallExecuteSequence", execute, "RemoveExistingProducts", "InstallInitialize",
+         "the old product is removed before the new one is installed"),
+        ("InstallExecuteSequence", execute, "InstallFinalize", "ScheduleReboot", "the restart is scheduled at the end"),
+    ]
+    for table, seq, first, then, why in rules:
+        if first not in seq or then not in seq:
+            fail(f"{table} lacks {first if first not in seq else then}")
+        if not seq[first] < seq[then]:
+            fail(f"{table}: {first} ({seq[first]}) must come before {then} ({seq[then]}): {why}")
+    if conditions(msi, "InstallExecuteSequence").get("FindRunningExcel") != "NOT EXCELCHECKED":
+        fail("the Excel check in the execute sequence must run only when the user-interface sequence did not")
+    if conditions(msi, "InstallExecuteSequence").get("ScheduleReboot") != "EXCELHOLDSADDIN":
+        fail("a restart may be scheduled only when a running Excel holds the add-in")
+
+
 def main():
     if len(sys.argv) != 4 or sys.argv[3] not in ("machine", "user"):
         fail("usage: finish-msi.py <package.msi> <folder of the packaged files> machine|user")
@@ -100,9 +167,11 @@ def main():
         sql(msi, f"UPDATE `Directory` SET `DefaultDir` = {quoted(short + '|' + target)} "
                  f"WHERE `Directory` = {quoted(directory)}")
 
-    # Secure properties: the install folder and whatever the searches find.
+    # Secure properties: the install folder, whatever the searches find, and what the custom
+    # action finds.
     secure = [r[1] for r in rows(msi, "Property") if r[0] == "SecureCustomProperties"]
-    names = (secure[0].split(";") if secure else []) + ["INSTALLDIR"] + [r[0] for r in rows(msi, "AppSearch")]
+    names = ((secure[0].split(";") if secure else []) + ["INSTALLDIR"] + [r[0] for r in rows(msi, "AppSearch")]
+             + CUSTOM_ACTION_PROPERTIES)
     names = ";".join(dict.fromkeys(n for n in names if n))
     if secure:
         sql(msi, f"UPDATE `Property` SET `Value` = {quoted(names)} WHERE `Property` = 'SecureCustomProperties'")
@@ -121,7 +190,28 @@ def main():
     # no-impersonate, which means nothing for an immediate action.
     sql(msi, "UPDATE `CustomAction` SET `Type` = 65 WHERE `Action` = 'FindRunningExcel'")
 
+    # Component codes: one per component, bitness and scope. wixl derives a code from the
+    # component's key path alone, so the 32-bit and 64-bit packages of a scope (same folder, same
+    # keys) would share codes for components of different bitness, and Windows Installer would
+    # count one's files and keys as the other's. Derived, not random: every build of a product
+    # line keeps its codes.
+    platform = summary_platform(msi)
+    for component, code, *_ in rows(msi, "Component"):
+        derived = "{" + str(uuid.uuid5(COMPONENT_NAMESPACE, f"{platform}/{scope}/{component}")).upper() + "}"
+        sql(msi, f"UPDATE `Component` SET `ComponentId` = {quoted(derived)} WHERE `Component` = {quoted(component)}")
+
+    # Sequence numbers.
+    for table in ("InstallUISequence", "InstallExecuteSequence"):
+        seq = sequence(msi, table)
+        sql(msi, f"UPDATE `{table}` SET `Sequence` = {seq['AppSearch'] + 1} WHERE `Action` = 'FindRunningExcel'")
+    seq = sequence(msi, "InstallExecuteSequence")
+    sql(msi, f"UPDATE `InstallExecuteSequence` SET `Sequence` = {seq['InstallValidate'] + 1} "
+             "WHERE `Action` = 'RemoveExistingProducts'")
+    sql(msi, f"UPDATE `InstallExecuteSequence` SET `Sequence` = {seq['InstallFinalize'] + 1} "
+             "WHERE `Action` = 'ScheduleReboot'")
+
     # Checks.
+    check_sequences(msi)
     if rows(msi, "SelfReg"):
         fail("the package has SelfReg rows")
     actions = [(r[0], r[1]) for r in rows(msi, "CustomAction")]

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Prints the file version and language of a Windows program or DLL from its version resource:
    pe-version.py <file>  ->  "1.0.55.0 1033"
+   pe-version.py --strings <file>  ->  its StringFileInfo values, "Name=Value" a line
 The version is VS_FIXEDFILEINFO's file version, the language the first language of the
 VarFileInfo\\Translation value, in decimal (the form of the File table's Language column).
 Exits with 1 and says why when the file is not a PE image or has no version resource."""
@@ -83,8 +84,11 @@ def children(block, start, end):
 
 
 def main():
+    strings_only = len(sys.argv) == 3 and sys.argv[1] == "--strings"
+    if strings_only:
+        del sys.argv[1]
     if len(sys.argv) != 2:
-        fail("usage: pe-version.py <file>")
+        fail("usage: pe-version.py [--strings] <file>")
     with open(sys.argv[1], "rb") as f:
         data = f.read()
     block = version_resource(data)
@@ -98,6 +102,14 @@ def main():
     if signature != 0xFEEF04BD:
         fail("the version resource has no VS_FIXEDFILEINFO")
     version = f"{ms >> 16}.{ms & 0xFFFF}.{ls >> 16}.{ls & 0xFFFF}"
+    if strings_only:
+        for key, _, (start, end) in children(block, sub_start, sub_end):
+            if key != "StringFileInfo":
+                continue
+            for _, _, (table_start, table_end) in children(block, start, end):
+                for name, value, _ in children(block, table_start, table_end):
+                    print(f"{name}={value.decode('utf-16-le', 'replace').rstrip(chr(0))}")
+        return
     language = None
     for key, _, (start, end) in children(block, sub_start, sub_end):
         if key == "VarFileInfo":
