@@ -7,6 +7,9 @@
 # - the password reaches neither a command line nor any output, given in the environment or in a
 #   file; a wrong password fails the build step and leaves no output file;
 # - without a certificate sign.sh copies the file unchanged (an unsigned build);
+# - with a time-stamping service (a local RFC 3161 server started here, loopback only) the
+#   signature carries a time stamp that verifies; an unreachable service fails the signing and
+#   leaves no output file;
 # - msiexec (Wine) installs the signed package and the installed DLL still verifies.
 set -uo pipefail
 src="$1" build="$2" arch="$3" version="$4" dll="$5" uploader="$6"
@@ -90,6 +93,31 @@ check "osslsigncode read the password from a file" grep -q -- "-readpass" "$work
 refuse "a wrong password fails" env QVR_SIGN_PFX="$work/cert.pfx" QVR_SIGN_PASSWORD="wrong" \
   bash "$src/installer/sign.sh" "$dll" "$work/wrong.dll"
 refuse "a failed signature leaves no output file" test -e "$work/wrong.dll"
+
+# Time stamps, from a time-stamping authority of the test's own on 127.0.0.1.
+mkdir -p "$work/tsa"
+openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -nodes -keyout "$work/tsa/tsakey.pem" -out "$work/tsa/tsa.pem" \
+  -subj "/CN=VORTELIX test time stamps/O=VORTELIX test" \
+  -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=critical,timeStamping" >/dev/null 2>&1
+python3 "$(dirname "$0")/tsa_server.py" "$work/tsa" "$work/tsa/port" &
+tsa_pid=$!
+trap 'kill $tsa_pid 2>/dev/null; cleanup' EXIT
+for _ in $(seq 50); do [ -s "$work/tsa/port" ] && break; sleep 0.1; done
+tsa_url="http://127.0.0.1:$(cat "$work/tsa/port" 2>/dev/null)"
+timestamped() {  # the file's signature carries a time stamp of the test's authority, which verifies
+  local out
+  out="$(osslsigncode verify -CAfile "$work/cert.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$1" 2>&1)" || { echo "$out"; return 1; }
+  grep -q "Timestamp Server Signature verification: ok" <<<"$out" || { echo "$out"; return 1; }
+}
+check "a time stamp is requested from the service" env QVR_SIGN_PFX="$work/cert.pfx" QVR_SIGN_PASSWORD_FILE="$work/password" \
+  QVR_SIGN_TIMESTAMP_URL="$tsa_url" bash "$src/installer/sign.sh" "$dll" "$work/timestamped.dll"
+check "the signature carries a time stamp that verifies" timestamped "$work/timestamped.dll"
+refuse "without a time stamp there is none" timestamped "$work/VORTELIXExcel.dll"
+refuse "an unreachable time-stamping service fails the signing" env QVR_SIGN_PFX="$work/cert.pfx" \
+  QVR_SIGN_PASSWORD_FILE="$work/password" QVR_SIGN_TIMESTAMP_URL="http://127.0.0.1:1" \
+  bash "$src/installer/sign.sh" "$dll" "$work/untimestamped.dll"
+refuse "and leaves no output file" test -e "$work/untimestamped.dll"
+kill $tsa_pid 2>/dev/null
 
 # Without a certificate: unchanged, unsigned.
 env -u QVR_SIGN_PFX bash "$src/installer/sign.sh" "$dll" "$work/unsigned.dll"
