@@ -6,8 +6,21 @@
 set(QVR_VERSION_MAJOR 1)
 set(QVR_VERSION_MINOR 0)
 set(QVR_BUILD_NUMBER "" CACHE STRING
-    "Build number, the third version field (default: the number of commits on the checked-out branch)")
+    "Build number, the third version field (default: the number of commits on the checked-out branch, read again at each build after the commit changed)")
 if(QVR_BUILD_NUMBER STREQUAL "")
+  # Read again whenever the checked-out commit changes: the build re-runs this configuration step
+  # when git's record of HEAD moves (a commit, a checkout, a pull), so a reused tree never builds
+  # a DLL or a package with the number of an earlier commit.
+  execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} rev-parse --absolute-git-dir
+                  OUTPUT_VARIABLE qvr_git_dir RESULT_VARIABLE qvr_git_dir_result
+                  OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(qvr_git_dir_result EQUAL 0)
+    foreach(record logs/HEAD HEAD)
+      if(EXISTS ${qvr_git_dir}/${record})
+        set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${qvr_git_dir}/${record})
+      endif()
+    endforeach()
+  endif()
   execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} rev-list --count HEAD
                   OUTPUT_VARIABLE qvr_build RESULT_VARIABLE qvr_git_result
                   OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
