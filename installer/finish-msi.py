@@ -21,7 +21,8 @@
   32-bit and 64-bit packages of one scope share none.
 - The properties the custom action sets are secure, so that a per-machine install's execute
   sequence gets what the user-interface sequence found.
-- Refuses a package with SelfReg rows or a custom action besides the Excel check (the registry
+- ARPINSTALLLOCATION set from INSTALLDIR after CostFinalize (wixl has no SetProperty).
+- Refuses a package with SelfReg rows or a custom action besides the Excel check and that one (the registry
   comes from Registry rows, no code of ours writes anything at install time), and a per-machine
   package with a row under
   HKEY_CURRENT_USER (ICE57: an uninstall as SYSTEM or by another administrator cannot clean it).
@@ -117,6 +118,9 @@ def check_sequences(msi):
         ("InstallExecuteSequence", execute, "RemoveExistingProducts", "InstallInitialize",
          "the old product is removed before the new one is installed"),
         ("InstallExecuteSequence", execute, "InstallFinalize", "ScheduleReboot", "the restart is scheduled at the end"),
+        ("InstallExecuteSequence", execute, "CostFinalize", "SetInstallLocation", "INSTALLDIR is resolved"),
+        ("InstallExecuteSequence", execute, "SetInstallLocation", "RegisterProduct",
+         "Add/Remove Programs gets the folder"),
     ]
     for table, seq, first, then, why in rules:
         if first not in seq or then not in seq:
@@ -200,6 +204,15 @@ def main():
         derived = "{" + str(uuid.uuid5(COMPONENT_NAMESPACE, f"{platform}/{scope}/{component}")).upper() + "}"
         sql(msi, f"UPDATE `Component` SET `ComponentId` = {quoted(derived)} WHERE `Component` = {quoted(component)}")
 
+    # InstallLocation in Add/Remove Programs: ARPINSTALLLOCATION set from INSTALLDIR right after
+    # CostFinalize resolved it (a property-setting action, msidbCustomActionTypeProperty |
+    # msidbCustomActionTypeTextData = 51), in the execute sequence, where the product is registered.
+    sql(msi, "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) "
+             "VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[INSTALLDIR]')")
+    seq = sequence(msi, "InstallExecuteSequence")
+    sql(msi, "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) "
+             f"VALUES ('SetInstallLocation', {seq['CostFinalize'] + 1})")
+
     # Sequence numbers.
     for table in ("InstallUISequence", "InstallExecuteSequence"):
         seq = sequence(msi, table)
@@ -214,9 +227,9 @@ def main():
     check_sequences(msi)
     if rows(msi, "SelfReg"):
         fail("the package has SelfReg rows")
-    actions = [(r[0], r[1]) for r in rows(msi, "CustomAction")]
-    if actions != [("FindRunningExcel", "65")]:
-        fail(f"the package's custom actions are {actions}, not the Excel check alone")
+    actions = sorted((r[0], r[1]) for r in rows(msi, "CustomAction"))
+    if actions != [("FindRunningExcel", "65"), ("SetInstallLocation", "51")]:
+        fail(f"the package's custom actions are {actions}, not the Excel check and the install location alone")
     if scope == "machine":
         hkcu = [r for r in rows(msi, "Registry") if r[1] == "1"]
         if hkcu:

@@ -540,13 +540,24 @@ INSTANTIATE_TEST_SUITE_P(Office, OfficeBitness, testing::ValuesIn(kOffices),
 // What the per-user package writes, read from the registry: Wine's COM does not look up classes
 // under HKCU\Software\Classes (CLSIDFromProgID ignores them), so COM cannot be asked here.
 // A deployment tool detects the add-in by a registry value: "Version" under the packages' record,
-// in the hive of the package's scope, while it is installed.
-TEST_F(Deployment, WritesItsVersionWhereDeploymentToolsDetectIt) {
+// in the hive of the package's scope, while it is installed; inventory tools find its folder as
+// the product's InstallLocation (Add/Remove Programs).
+TEST_F(Deployment, WritesItsVersionAndFolderWhereDeploymentToolsReadThem) {
     const std::wstring record = L"Software\\VORTELIX\\Excel add-in";
-    for (const auto& [package, root] : {std::pair{kMachinePackage, HKEY_LOCAL_MACHINE}, std::pair{kUserPackage, HKEY_CURRENT_USER}}) {
+    const struct {
+        std::wstring package;
+        HKEY root;
+        std::wstring folder;
+    } cases[] = {{kMachinePackage, HKEY_LOCAL_MACHINE, MachineFolder()},
+                 {kUserPackage, HKEY_CURRENT_USER, LocalAppData() + L"\\Programs\\VORTELIX Excel\\"}};
+    for (const auto& [package, root, folder] : cases) {
         ASSERT_EQ(0u, Msiexec(L"/i " + Quoted(package)));
         EXPECT_EQ(std::wstring(L"" QVR_VERSION_TEXT), ReadText(root, record, L"Version").value_or(L"(none)"))
             << testing::PrintToString(package);
+        wchar_t location[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        MsiGetProductInfoW(PackageProperty(package, L"ProductCode").c_str(), INSTALLPROPERTY_INSTALLLOCATION, location, &size);
+        EXPECT_EQ(Upper(folder), Upper(location)) << "InstallLocation of " << testing::PrintToString(package);
         ASSERT_EQ(0u, Msiexec(L"/x " + Quoted(package)));
         EXPECT_FALSE(ReadText(root, record, L"Version")) << "gone with the product";
     }
