@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <msi.h>
 #include <msiquery.h>
 #include <shlobj.h>
@@ -340,10 +342,16 @@ TEST_F(PackageTest, IsPerMachineForThisBitnessAndRegistersThroughItsTables) {
         EXPECT_TRUE(!rows || rows->empty()) << "no " << testing::PrintToString(std::wstring(table))
                                             << " rows: the registry comes from plain Registry rows";
     }
-    // The one custom action only looks whether Excel runs: an immediate DLL call whose result is
-    // ignored (msidbCustomActionTypeDll | msidbCustomActionTypeContinue).
-    EXPECT_EQ((Rows{{L"FindRunningExcel", L"65", L"ExcelCheck", L"FindRunningExcel"}}),
-              Query(database.get(), L"SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`"));
+    // The one custom action of code only looks (whether Excel runs, Office's bitness): an
+    // immediate DLL call whose result is ignored (msidbCustomActionTypeDll |
+    // msidbCustomActionTypeContinue). The other only sets Add/Remove Programs' install location
+    // from INSTALLDIR (a property-setting action, type 51).
+    auto actions = Query(database.get(), L"SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`");
+    ASSERT_TRUE(actions);
+    std::sort(actions->begin(), actions->end());
+    EXPECT_EQ((Rows{{L"FindRunningExcel", L"65", L"ExcelCheck", L"FindRunningExcel"},
+                    {L"SetInstallLocation", L"51", L"ARPINSTALLLOCATION", L"[INSTALLDIR]"}}),
+              *actions);
     // Every component lives in the registry view of this bitness (msidbComponentAttributes64bit).
     constexpr int k64BitComponent = 0x100;
     auto components = Query(database.get(), L"SELECT `Component`, `Attributes` FROM `Component`");
