@@ -16,6 +16,7 @@ namespace {
 // Guards the identity, the sink and the trace folder; records from other threads (a class
 // factory call, say) may come while the main thread writes.
 SrwLock g_lock;
+ReportedError g_lastError;  // under g_lock
 LogIdentity g_identity;
 EventSink g_sink;
 std::wstring g_traceFolder;  // set for tests; else under %LOCALAPPDATA%
@@ -307,7 +308,27 @@ std::wstring HResultHex(HRESULT hr) {
     return L"0x" + HexText(static_cast<uint32_t>(hr), 8);
 }
 
+ReportedError LastReportedError() {
+    SharedLock lock(g_lock);
+    return g_lastError;
+}
+
+namespace {
+void RememberError(std::wstring text, HRESULT code) noexcept {
+    try {
+        ExclusiveLock lock(g_lock);
+        g_lastError = {std::move(text), code};
+    } catch (...) {
+        // Kept as it was: the status is a convenience, never a reason to fail.
+    }
+}
+}  // namespace
+
 void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept {
+    try {
+        RememberError(std::wstring(area) + L": " + std::wstring(text), S_OK);
+    } catch (...) {
+    }
     if (!LevelAtLeast(LogLevel::Errors)) return;
     WriteTrace(L"ERROR", area, text);
     try {
@@ -317,6 +338,10 @@ void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept {
 }
 
 void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message) noexcept {
+    try {
+        RememberError(std::wstring(operation) + L": " + std::wstring(message), hr);
+    } catch (...) {
+    }
     if (!LevelAtLeast(LogLevel::Errors)) return;
     try {
         const std::wstring code = HResultHex(hr);

@@ -66,6 +66,15 @@ void LogVerbose(std::wstring_view area, std::wstring_view message) noexcept;
 // only: no one was told and nothing was returned, so there is no event to collect).
 void LogDroppedError(std::wstring_view area, std::wstring_view code, std::wstring_view message) noexcept;
 
+// The last error the add-in reported, whatever the log level: the text shown to the user or
+// returned to a caller (with the operation), and the HRESULT it was returned as (0 for an error
+// that was only shown). Empty text when there was none in this process.
+struct ReportedError {
+    std::wstring text;
+    HRESULT code = S_OK;
+};
+ReportedError LastReportedError();
+
 // Times a step of the load sequence for the verbose trace: "<what> took N.NNN ms".
 class VerboseTimer {
 public:

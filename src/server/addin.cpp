@@ -1,5 +1,7 @@
 #include "server/addin.h"
 
+#include "server/status.h"
+
 #include "com/dispatch.h"
 #include "com/error.h"
 #include "com/guards.h"
@@ -149,8 +151,11 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnConnection(IDispatch* Application, LONG C
         if (AddInInst) {
             if (ComPtr<COMAddIn> instance = TryQuery<COMAddIn>(AddInInst)) {
                 FAddInModule->ConnectAddInInstance(instance.Get());
-                // The host's add-in collection then hands this object to whoever asks for it.
-                ThrowIfFailed(instance->put_Object(static_cast<IDTExtensibility2*>(this)));
+                // The host's add-in collection then hands the add-in's status object to whoever
+                // asks for the add-in's Object (a script, VBA, the health check's live check).
+                ComPtr<IqvrAddInStatus> status;
+                *status.ReleaseAndGetAddressOf() = CreateAddInStatus(*this);  // takes over its one reference
+                ThrowIfFailed(instance->put_Object(status.Get()));
             }
         }
         return S_OK;

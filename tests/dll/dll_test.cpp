@@ -3,6 +3,7 @@
 #include "addin/coclass.h"
 #include "excel_sim.h"
 #include "office_host.h"
+#include "ribbon_host.h"
 #include "support/system_dlls.h"
 #include "support/test_support.h"
 
@@ -520,6 +521,173 @@ TEST(DllLoad, ItsErrorsAreCaughtWhenAnotherAddInsGccRuntimeIsLoaded) {
     }
     EXPECT_TRUE(FreeLibrary(module));
     EXPECT_TRUE(FreeLibrary(gcc));
+}
+
+// ---- the add-in's status object: Application.COMAddIns("<ProgID>").Object ----
+
+// A property of an automation object by name, as a script reads it (late bound).
+HRESULT ReadProperty(IDispatch* object, const wchar_t* name, VARIANT* value) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+    if (FAILED(hr)) return hr;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, value, nullptr, nullptr);
+}
+
+std::wstring FileVersionOfDll() {
+    DWORD ignored = 0;
+    std::vector<BYTE> data(GetFileVersionInfoSizeW(DllPath().c_str(), &ignored));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (data.empty() || !GetFileVersionInfoW(DllPath().c_str(), 0, static_cast<DWORD>(data.size()), data.data()) ||
+        !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &size))
+        return L"(none)";
+    return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+}
+
+// Office hands the add-in's own status object to whoever asks the add-in's COMAddIn for its
+// Object: read-only, late bound, and telling the DLL's version, whether the ribbon was loaded, the
+// log level and trace file, and the last error the add-in reported.
+TEST(AddInStatus, TellsTheAddInsStateAndChangesNothing) {
+    ASSERT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll"));
+    auto app = officesim::ExcelApplicationSim::Make<officesim::ExcelApplicationSim>();
+    auto inst = officesim::COMAddInSim::Make<officesim::COMAddInSim>();
+    {
+        officesim::OfficeHost host;
+        officesim::RibbonHost ribbon;
+        ASSERT_EQ(S_OK, host.LoadFromDll(DllPath(), vortelix::CLSID_coVORTELIXExcel));
+        ASSERT_EQ(S_OK, host.Connect(app.Get(), 1, inst.Get()));
+        ASSERT_EQ(S_OK, host.StartupComplete());
+        ComPtr<IDispatch> status;
+        ASSERT_EQ(S_OK, inst->get_Object(&status));
+        ASSERT_NE(nullptr, status.Get()) << "the add-in set its Object";
+        ComPtr<IDTExtensibility2> connection;
+        EXPECT_EQ(E_NOINTERFACE, status.As(&connection)) << "an object of its own, not the connection object";
+
+        auto read = [&](const wchar_t* name) {
+            VARIANT v;
+            VariantInit(&v);
+            EXPECT_EQ(S_OK, ReadProperty(status.Get(), name, &v)) << testing::PrintToString(std::wstring(name));
+            return v;
+        };
+        auto text = [&](const wchar_t* name) {
+            VARIANT v = read(name);
+            std::wstring t = v.vt == VT_BSTR && v.bstrVal ? v.bstrVal : L"";
+            EXPECT_EQ(VT_BSTR, v.vt) << testing::PrintToString(std::wstring(name));
+            VariantClear(&v);
+            return t;
+        };
+        auto number = [&](const wchar_t* name) {
+            VARIANT v = read(name);
+            EXPECT_EQ(VT_I4, v.vt) << testing::PrintToString(std::wstring(name));
+            return v.lVal;
+        };
+        auto flag = [&](const wchar_t* name) {
+            VARIANT v = read(name);
+            EXPECT_EQ(VT_BOOL, v.vt) << testing::PrintToString(std::wstring(name));
+            return v.boolVal == VARIANT_TRUE;
+        };
+
+        EXPECT_EQ(FileVersionOfDll(), text(L"Version"));
+        EXPECT_FALSE(flag(L"RibbonLoaded")) << "no ribbon yet";
+        EXPECT_EQ(2, number(L"LogLevel")) << "the default level (no policy in this prefix)";
+        const std::wstring trace = text(L"TraceFile");
+        EXPECT_NE(std::wstring::npos, trace.find(L"\\VORTELIX\\Excel\\Logs\\VORTELIXExcel.log")) << testing::PrintToString(trace);
+        EXPECT_EQ(L"", text(L"LastErrorText"));
+        EXPECT_EQ(0, number(L"LastErrorCode"));
+
+        ASSERT_EQ(S_OK, ribbon.Load(host.AddIn(), L"Microsoft.Excel.Workbook", app->Window()));
+        EXPECT_TRUE(flag(L"RibbonLoaded")) << "the ribbon's load callback arrived";
+
+        // An error the add-in returns to its caller: a callback called with too few arguments.
+        ComPtr<IDispatch> addIn;
+        ASSERT_EQ(S_OK, host.AddIn()->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(addIn.GetAddressOf())));
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"GetLabel_Callback")};
+        ASSERT_EQ(S_OK, addIn->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        EXCEPINFO excep{};
+        VARIANT ignored;
+        VariantInit(&ignored);
+        EXPECT_EQ(DISP_E_EXCEPTION, addIn->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &ignored, &excep, nullptr));
+        SysFreeString(excep.bstrSource);
+        SysFreeString(excep.bstrDescription);
+        SysFreeString(excep.bstrHelpFile);
+        EXPECT_EQ(DISP_E_BADPARAMCOUNT, number(L"LastErrorCode"));
+        const std::wstring lastError = text(L"LastErrorText");
+        EXPECT_NE(std::wstring::npos, lastError.find(L"GetLabel_Callback")) << testing::PrintToString(lastError);
+
+        // Read-only: no property can be set, and nothing changes.
+        for (const wchar_t* name : {L"Version", L"RibbonLoaded", L"LogLevel", L"TraceFile", L"LastErrorText", L"LastErrorCode"}) {
+            DISPID property = DISPID_UNKNOWN;
+            LPOLESTR n[] = {const_cast<LPOLESTR>(name)};
+            ASSERT_EQ(S_OK, status->GetIDsOfNames(IID_NULL, n, 1, LOCALE_USER_DEFAULT, &property));
+            VARIANT value;
+            value.vt = VT_I4;
+            value.lVal = 0;
+            DISPID named = DISPID_PROPERTYPUT;
+            DISPPARAMS put{&value, &named, 1, 1};
+            EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+                      status->Invoke(property, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr))
+                << testing::PrintToString(std::wstring(name));
+        }
+        EXPECT_EQ(2, number(L"LogLevel"));
+        EXPECT_TRUE(flag(L"RibbonLoaded"));
+
+        ribbon.Release();
+        ASSERT_EQ(S_OK, host.BeginShutdown());
+        ASSERT_EQ(S_OK, host.Disconnect(0));
+        EXPECT_FALSE(flag(L"RibbonLoaded")) << "disconnected: no ribbon";
+        status.Reset();
+        addIn.Reset();
+        inst->object.Reset();
+        host.ReleaseAddIn();
+        EXPECT_EQ(S_OK, host.CanUnloadNow()) << "nothing of the add-in is kept once Office lets go of its Object";
+    }
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"VORTELIXExcel.dll"));
+}
+
+// The type library describes the status object as scripts and VBA see it: six read-only
+// properties, in the order of their dispatch ids.
+TEST_F(Dll, TypeLibraryDescribesTheStatusObject) {
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(S_OK, LoadTypeLibEx(DllPath().c_str(), REGKIND_NONE, &library));
+    const IID status = {0x3E8B6C14, 0x7D25, 0x4F9A, {0xA1, 0xC3, 0x5B, 0x0E, 0x92, 0xD7, 0xF4, 0x68}};
+    ComPtr<ITypeInfo> dispatchView, info;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(status, &dispatchView));
+    HREFTYPE vtableView = 0;
+    ASSERT_EQ(S_OK, dispatchView->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtableView)) << "a dual interface";
+    ASSERT_EQ(S_OK, dispatchView->GetRefTypeInfo(vtableView, &info));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+    const TYPEKIND kind = attr->typekind;
+    const WORD functions = attr->cFuncs;
+    info->ReleaseTypeAttr(attr);
+    // A dual interface's own description; its dispatch view is the one scripts use.
+    ASSERT_EQ(TKIND_INTERFACE, kind);
+    const struct {
+        const wchar_t* name;
+        VARTYPE type;
+    } expected[] = {{L"Version", VT_BSTR},       {L"RibbonLoaded", VT_BOOL},  {L"LogLevel", VT_I4},
+                    {L"TraceFile", VT_BSTR},     {L"LastErrorText", VT_BSTR}, {L"LastErrorCode", VT_I4}};
+    ASSERT_EQ(std::size(expected), functions);
+    for (WORD i = 0; i < functions; ++i) {
+        FUNCDESC* f = nullptr;
+        ASSERT_EQ(S_OK, info->GetFuncDesc(i, &f));
+        BSTR name = nullptr;
+        UINT count = 0;
+        info->GetNames(f->memid, &name, 1, &count);
+        EXPECT_EQ(std::wstring(expected[i].name), name ? name : L"");
+        EXPECT_EQ(static_cast<MEMBERID>(i + 1), f->memid);
+        EXPECT_EQ(INVOKE_PROPERTYGET, f->invkind) << "read-only";
+        ASSERT_EQ(1, f->cParams);
+        EXPECT_EQ(VT_PTR, f->lprgelemdescParam[0].tdesc.vt);
+        EXPECT_EQ(expected[i].type, f->lprgelemdescParam[0].tdesc.lptdesc->vt);
+        SysFreeString(name);
+        info->ReleaseFuncDesc(f);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "support/recording_module.h"
 #include "support/test_support.h"
 
+#include "server/status.h"
+
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
@@ -156,7 +158,8 @@ TEST_F(Connection, HostStartModeComesFromElementOneOfTheCustomArray) {
     }
 }
 
-TEST_F(Connection, AddInInstanceGetsThisObjectAfterStartupEvents) {
+// Office's COMAddIn gets the add-in's status object (its Object), after the start-up events.
+TEST_F(Connection, AddInInstanceGetsTheStatusObjectAfterStartupEvents) {
     auto inst = COMAddInSim::Make<COMAddInSim>();
     qvrtest::TheJournal().onEvent = [&](const std::wstring& e, qvr::TqvrCOMAddInModule& m) {
         if (e == L"Initialize") {
@@ -165,9 +168,14 @@ TEST_F(Connection, AddInInstanceGetsThisObjectAfterStartupEvents) {
     };
     ASSERT_EQ(S_OK, Connect(0, inst.Get()));
     ASSERT_EQ(1, inst->objectSets);
+    ComPtr<qvr::IqvrAddInStatus> status;
+    ASSERT_EQ(S_OK, inst->object.As(&status));
     ComPtr<IDTExtensibility2> back;
-    ASSERT_EQ(S_OK, inst->object.As(&back));
-    EXPECT_EQ(addIn.Get(), back.Get());
+    EXPECT_EQ(E_NOINTERFACE, inst->object.As(&back)) << "not the connection object";
+    VARIANT_BOOL loaded = VARIANT_TRUE;
+    EXPECT_EQ(S_OK, status->get_RibbonLoaded(&loaded));
+    EXPECT_EQ(VARIANT_FALSE, loaded) << "no ribbon yet";
+    status.Reset();
     EXPECT_NE(nullptr, Module()->AddInInstance());
     inst->object.Reset();
     ASSERT_EQ(S_OK, addIn->OnDisconnection(0, nullptr));
