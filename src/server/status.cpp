@@ -9,6 +9,7 @@
 #include <wrl/client.h>
 
 #include <atomic>
+#include <cstring>
 #include <string>
 
 namespace qvr {
@@ -18,22 +19,24 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 // The file version of the module holding the server, from its own version resource (no
-// version.dll: the resource is read in place).
+// version.dll: the resource is read in place). The resource is a VS_VERSIONINFO block: three
+// WORDs (length, value length, type), the key "VS_VERSION_INFO", padding to 32 bits, then its
+// value, VS_FIXEDFILEINFO.
 std::wstring OwnFileVersion() {
     HMODULE module = ServerModule();
     HRSRC found = module ? FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16)) : nullptr;
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     const BYTE* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
     const DWORD size = found ? SizeofResource(module, found) : 0;
-    // VS_FIXEDFILEINFO follows the block's key, 32-bit aligned; found by its signature.
-    for (DWORD at = 0; data && at + sizeof(VS_FIXEDFILEINFO) <= size; at += 4) {
-        const auto* fixed = reinterpret_cast<const VS_FIXEDFILEINFO*>(data + at);
-        if (fixed->dwSignature != 0xFEEF04BD) continue;
-        return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) +
-               L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." +
-               std::to_wstring(LOWORD(fixed->dwFileVersionLS));
-    }
-    return {};
+    constexpr DWORD kValueAt = (3 * sizeof(WORD) + sizeof(L"VS_VERSION_INFO") + 3) & ~3u;
+    if (!data || size < kValueAt + sizeof(VS_FIXEDFILEINFO)) return {};
+    WORD valueLength = 0;
+    memcpy(&valueLength, data + sizeof(WORD), sizeof(valueLength));
+    if (valueLength < sizeof(VS_FIXEDFILEINFO)) return {};
+    VS_FIXEDFILEINFO fixed;
+    memcpy(&fixed, data + kValueAt, sizeof(fixed));
+    return std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionMS)) + L"." +
+           std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionLS));
 }
 
 HRESULT Text(BSTR* value, const std::wstring& text) {

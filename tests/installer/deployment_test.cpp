@@ -611,8 +611,11 @@ TEST_F(Deployment, PerUserInstallWritesTheUsersKeysAndUninstallsCleanly) {
     EXPECT_EQ(Upper(dll), Upper(ReadText(HKEY_CURRENT_USER, classes + L"TypeLib\\" + kLibid + L"\\1.0\\409\\" +
                                              DeclaredTypeLibPlatform())
                                     .value_or(L"")));
-    EXPECT_EQ(L"{00020424-0000-0000-C000-000000000046}",
-              ReadText(HKEY_CURRENT_USER, classes + L"Interface\\" + kIid + L"\\ProxyStubClsid32"));
+    for (const auto& [iid, name] : kInterfaces) {
+        EXPECT_EQ(L"{00020424-0000-0000-C000-000000000046}",
+                  ReadText(HKEY_CURRENT_USER, classes + L"Interface\\" + iid + L"\\ProxyStubClsid32"))
+            << name.c_str();
+    }
     EXPECT_EQ(3u, ReadDword(HKEY_CURRENT_USER, kExcelAddInKey, L"LoadBehavior")) << "Excel loads it for this user";
     EXPECT_EQ(L"VORTELIX Excel", ReadText(HKEY_CURRENT_USER, kExcelAddInKey, L"FriendlyName"));
     // Nothing of the add-in for other users or the machine.

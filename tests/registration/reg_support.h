@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace regtest {
@@ -19,6 +20,11 @@ inline const std::wstring kClsid = L"{5A7C2E91-3D48-4B6F-9E21-7C0D4A8B3F65}";
 inline const std::wstring kLibid = L"{C4E19B27-8A53-4D0E-B6F2-19A7E3C05D84}";
 inline const GUID kLibidGuid = {0xC4E19B27, 0x8A53, 0x4D0E, {0xB6, 0xF2, 0x19, 0xA7, 0xE3, 0xC0, 0x5D, 0x84}};
 inline const std::wstring kIid = L"{9B3D5F70-2E6C-4A18-8D4B-E05C71A2F936}";
+// The add-in's status object's dual interface, also in the type library.
+inline const std::wstring kStatusIid = L"{3E8B6C14-7D25-4F9A-A1C3-5B0E92D7F468}";
+// Every interface whose Interface key registering the type library writes, with its name.
+inline const std::pair<std::wstring, std::wstring> kInterfaces[] = {{kIid, L"IcoVORTELIXExcel"},
+                                                                     {kStatusIid, L"IqvrAddInStatus"}};
 inline const std::wstring kProgId = L"VORTELIXExcel.coVORTELIXExcel";
 inline const std::wstring kDescription = L"coVORTELIXExcel Object";
 // The Excel add-in key, relative to the hive.

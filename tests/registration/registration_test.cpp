@@ -254,7 +254,7 @@ TEST_F(Registration, UnregistrationRemovesEveryTraceAndSucceedsTwice) {
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClsidKey));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kProgId));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Interface\\" + kIid));
+    for (const auto& [iid, name] : kInterfaces) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Interface\\" + iid)) << name.c_str();
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kExcelAddInKey));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kExcelAddInKey));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Office\\Excel\\AddIns")) << "only our key goes";

@@ -51,9 +51,11 @@ std::set<std::wstring> TakeTypeLibrary(std::set<std::wstring>& changes) {
     std::set<std::wstring> typeLib;
     for (auto it = changes.begin(); it != changes.end();) {
         bool ours = false;
-        for (const wchar_t* hive : {L"+ HKLM", L"+ HKCU"})
-            ours = ours || it->rfind(Upper(hive + (L"\\Software\\Classes\\TypeLib\\" + kLibid)), 0) == 0 ||
-                   it->rfind(Upper(hive + (L"\\Software\\Classes\\Interface\\" + kIid)), 0) == 0;
+        for (const wchar_t* hive : {L"+ HKLM", L"+ HKCU"}) {
+            ours = ours || it->rfind(Upper(hive + (L"\\Software\\Classes\\TypeLib\\" + kLibid)), 0) == 0;
+            for (const auto& [iid, name] : kInterfaces)
+                ours = ours || it->rfind(Upper(hive + (L"\\Software\\Classes\\Interface\\" + iid)), 0) == 0;
+        }
         if (ours) {
             typeLib.insert(*it);
             it = changes.erase(it);
@@ -141,7 +143,9 @@ void ExpectTypeLibrary(const std::set<std::wstring>& typeLib, const std::wstring
     for (const auto& line : typeLib)
         EXPECT_EQ(std::wstring::npos, line.find(L"\\409\\" + Upper(kOtherTypeLibPlatform))) << line.c_str();
     EXPECT_TRUE(typeLib.count(key + L"\\HELPDIR| = sz:" + Folder(longPath))) << "and its folder as help directory";
-    EXPECT_TRUE(typeLib.count(Upper(L"+ HKLM\\Software\\Classes\\Interface\\" + kIid) + L"| = sz:IcoVORTELIXExcel"));
+    for (const auto& [iid, name] : kInterfaces)
+        EXPECT_TRUE(typeLib.count(Upper(L"+ HKLM\\Software\\Classes\\Interface\\" + iid) + L"| = sz:" + name))
+            << testing::PrintToString(name);
 }
 
 std::wstring Lines(const std::set<std::wstring>& lines) {
