@@ -3,6 +3,7 @@
 #include "com/dll.h"
 #include "com/error.h"
 #include "com/log.h"
+#include "com/numbers.h"
 #include "server/addin.h"
 #include "server/comserver.h"
 
@@ -35,8 +36,14 @@ std::wstring OwnFileVersion() {
     if (valueLength < sizeof(VS_FIXEDFILEINFO)) return {};
     VS_FIXEDFILEINFO fixed;
     memcpy(&fixed, data + kValueAt, sizeof(fixed));
-    return std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionMS)) + L"." +
-           std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed.dwFileVersionLS));
+    // AppendUnsigned, not std::to_wstring: that one would link the C library's printf into the DLL.
+    std::wstring version;
+    for (WORD part : {HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS), HIWORD(fixed.dwFileVersionLS),
+                      LOWORD(fixed.dwFileVersionLS)}) {
+        if (!version.empty()) version += L'.';
+        AppendUnsigned(version, part);
+    }
+    return version;
 }
 
 HRESULT Text(BSTR* value, const std::wstring& text) {
