@@ -45,7 +45,10 @@ out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"
 # time stamp (QVR_SIGN_PFX and QVR_SIGN_TIMESTAMP_URL), unless QVR_ALLOW_UNSIGNED_RELEASE=1 says
 # an unsigned one is wanted (a pilot, a company that signs packages itself).
 if [ "$test_build" = no ]; then
-  if python3 "$here/pe-version.py" --strings "$uploader" 2>/dev/null | grep -qi "stand-in"; then
+  # Read whole before it is searched: grep -q leaving a pipe early would fail the reader, and
+  # with pipefail the gate would open.
+  uploader_strings="$(python3 "$here/pe-version.py" --strings "$uploader" 2>/dev/null || true)"
+  if grep -qi "stand-in" <<<"$uploader_strings"; then
     fail "the uploader $uploader is the stand-in (its version resource says so), not the real Dravenport.exe: a release cannot carry it. Set QVR_UPLOADER_EXE to the real uploader"
   fi
   if [ "${QVR_ALLOW_UNSIGNED_RELEASE:-0}" != 1 ] && { [ -z "${QVR_SIGN_PFX:-}" ] || [ -z "${QVR_SIGN_TIMESTAMP_URL:-}" ]; }; then
