@@ -94,8 +94,8 @@ def version(text):
 
 def check_order(element, rule, where, problems):
     """The element's children follow ORDER[rule]: known names, schema order, counts."""
-    spec = ORDER[rule]
-    names = [name for name, _, _ in spec]
+    allowed = ORDER[rule]
+    names = [name for name, _, _ in allowed]
     counts = dict.fromkeys(names, 0)
     at = 0
     for child in element:
@@ -112,7 +112,7 @@ def check_order(element, rule, where, problems):
             continue
         at = names.index(name)
         counts[name] += 1
-    for name, least, most in spec:
+    for name, least, most in allowed:
         if counts[name] < least:
             problems.append(f"{where}: <{local(element.tag)}> has no <{name}>")
         if counts[name] > most:
