@@ -314,10 +314,11 @@ ReportedError LastReportedError() {
 }
 
 namespace {
-void RememberError(std::wstring text, HRESULT code) noexcept {
+void RememberError(std::wstring_view where, std::wstring_view text, HRESULT code) noexcept {
     try {
+        ReportedError error{std::wstring(where) + L": " + std::wstring(text), code};
         ExclusiveLock lock(g_lock);
-        g_lastError = {std::move(text), code};
+        g_lastError = std::move(error);
     } catch (...) {
         // Kept as it was: the status is a convenience, never a reason to fail.
     }
@@ -325,10 +326,7 @@ void RememberError(std::wstring text, HRESULT code) noexcept {
 }  // namespace
 
 void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept {
-    try {
-        RememberError(std::wstring(area) + L": " + std::wstring(text), S_OK);
-    } catch (...) {
-    }
+    RememberError(area, text, S_OK);
     if (!LevelAtLeast(LogLevel::Errors)) return;
     WriteTrace(L"ERROR", area, text);
     try {
@@ -338,10 +336,7 @@ void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept {
 }
 
 void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message) noexcept {
-    try {
-        RememberError(std::wstring(operation) + L": " + std::wstring(message), hr);
-    } catch (...) {
-    }
+    RememberError(operation, message, hr);
     if (!LevelAtLeast(LogLevel::Errors)) return;
     try {
         const std::wstring code = HResultHex(hr);

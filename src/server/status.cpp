@@ -54,7 +54,7 @@ HRESULT Text(BSTR* value, const std::wstring& text) {
 
 class TqvrAddInStatus final : public IqvrAddInStatus {
 public:
-    explicit TqvrAddInStatus(TqvrAddin& addIn) : addIn_(&addIn) { DllAddRef(); }
+    explicit TqvrAddInStatus(TqvrAddin& addIn) : addIn_(static_cast<IDTExtensibility2*>(&addIn)) { DllAddRef(); }
     ~TqvrAddInStatus() { DllRelease(); }
     TqvrAddInStatus(const TqvrAddInStatus&) = delete;
     TqvrAddInStatus& operator=(const TqvrAddInStatus&) = delete;
@@ -108,7 +108,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_RibbonLoaded(VARIANT_BOOL* value) override {
         if (!value) return E_POINTER;
-        TqvrCOMAddInModule* module = addIn_->COMAddInModule();
+        TqvrCOMAddInModule* module = static_cast<TqvrAddin*>(addIn_.Get())->COMAddInModule();
         *value = module && module->RibbonUI() ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
@@ -155,10 +155,8 @@ private:
     }
 
     std::atomic<ULONG> refs_{1};
-    TqvrAddin* addIn_;
-    // The connection object, kept while Office holds this object (declared after addIn_, which
-    // it is made from).
-    ComPtr<IDTExtensibility2> keep_{static_cast<IDTExtensibility2*>(addIn_)};
+    // The connection object, kept while Office holds this object.
+    ComPtr<IDTExtensibility2> addIn_;
     ComPtr<ITypeInfo> typeInfo_;
 };
 
