@@ -724,6 +724,10 @@ Report RunHealthCheck(const Options& options) {
                      CheckAddInKey(f),      CheckDisabledItems(f), CheckCrashingList(f), CheckSlowStart(f),
                      CheckDoNotDisable(f),  CheckPolicyList(f),   CheckSigning(f),      CheckUploader(f),
                      CheckWorkFolder(),     CheckEventSource(),   CheckLogLevel()};
+    if (options.live) {
+        Check live = RunLiveCheck(options.liveOptions, report.checks);
+        report.checks.push_back(std::move(live));
+    }
     return report;
 }
 

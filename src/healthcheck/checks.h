@@ -3,6 +3,7 @@
 // repairs of what Office turned off.
 #pragma once
 
+#include "healthcheck/live.h"
 #include "healthcheck/report.h"
 
 #include <windows.h>
@@ -14,6 +15,8 @@ namespace qvrcheck {
 struct Options {
     bool fix = false;          // make the safe repairs first, then check
     bool keepEnabled = false;  // with fix: list the add-in in DoNotDisableAddinList
+    bool live = false;         // last, start a new Excel and see the add-in loaded (live.h)
+    LiveOptions liveOptions;
 };
 
 // Excel as installed on this machine.

@@ -1,22 +1,27 @@
 // VORTELIXExcelCheck: checks one machine and one user for what the VORTELIX Excel add-in needs,
 // prints each finding as OK, WARN or FAIL with what it means and how to fix it, and exits with
 // 0 (all OK), 1 (warnings) or 2 (failures); 3 when the command line is wrong.
-//   VORTELIXExcelCheck [--json] [--fix [--keep-enabled]]
+//   VORTELIXExcelCheck [--json] [--fix [--keep-enabled]] [--live [--live-even-if-running] [--live-timeout <s>]]
 #include "healthcheck/checks.h"
 #include "healthcheck/report.h"
 
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
 
 const wchar_t kUsage[] =
-    L"Usage: VORTELIXExcelCheck [--json] [--fix [--keep-enabled]]\r\n"
+    L"Usage: VORTELIXExcelCheck [--json] [--fix [--keep-enabled]] [--live [--live-even-if-running] [--live-timeout <s>]]\r\n"
     L"  Checks Excel, the add-in's registration and Office's lists of turned-off add-ins for this user.\r\n"
     L"  --json          one JSON document instead of text\r\n"
     L"  --fix           turn the add-in back on where Office turned it off (this user only), then check\r\n"
     L"  --keep-enabled  with --fix: list the add-in in DoNotDisableAddinList, so that Office keeps it on\r\n"
+    L"  --live          last, start a new invisible Excel, see whether it connects the add-in and loads its\r\n"
+    L"                  ribbon, and quit that Excel again without saving; never while Excel runs\r\n"
+    L"  --live-even-if-running  start the live check's own Excel even while Excel runs (the running one is left alone)\r\n"
+    L"  --live-timeout <s>      give Excel this many seconds for the live check (default 120)\r\n"
     L"Exit code: 0 all OK, 1 warnings, 2 failures, 3 wrong command line.\r\n";
 
 std::string Utf8(const std::wstring& text) {
@@ -50,6 +55,19 @@ int wmain(int argc, wchar_t** argv) {
         if (a == L"--json" || a == L"/json") json = true;
         else if (a == L"--fix" || a == L"/fix") options.fix = true;
         else if (a == L"--keep-enabled" || a == L"/keep-enabled") options.keepEnabled = true;
+        else if (a == L"--live" || a == L"/live") options.live = true;
+        else if (a == L"--live-even-if-running" || a == L"/live-even-if-running")
+            options.live = options.liveOptions.evenIfRunning = true;
+        else if ((a == L"--live-timeout" || a == L"/live-timeout") && i + 1 < argc) {
+            wchar_t* end = nullptr;
+            const unsigned long seconds = std::wcstoul(argv[++i], &end, 10);
+            if (!end || *end || seconds == 0 || seconds > qvrcheck::kMaxLiveTimeoutSeconds) {
+                WriteText(std::wstring(L"--live-timeout takes a number of seconds from 1 to 3600.\r\n") + kUsage);
+                return 3;
+            }
+            options.liveOptions.timeoutSeconds = static_cast<DWORD>(seconds);
+            options.live = true;
+        }
         else if (a == L"--help" || a == L"-h" || a == L"/?") {
             WriteText(kUsage);
             return 0;

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <map>
 #include <optional>
@@ -191,6 +193,8 @@ protected:
             DeleteTree(HKEY_LOCAL_MACHINE, kAppPaths, view);
         }
         DeleteTree(HKEY_LOCAL_MACHINE, kEventSource);
+        DeleteTree(HKEY_CURRENT_USER, L"Software\\ExcelSim");
+        DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\{00024500-0000-0000-C000-000000000046}");
     }
     void RegisterRealAddIn() {
         ASSERT_EQ(RunProgram(L"regsvr32.exe", L"/s \"" + Bin(L"VORTELIXExcel.dll") + L"\"").exitCode, 0u);
@@ -451,6 +455,191 @@ TEST_F(HealthCheckTest, PoliciesAreReportedAndTheStandInFollowsTheManagedList) {
     EXPECT_TRUE(Has(json.detail["policy-addin-list"], "1, always on by policy"));
     EXPECT_EQ(json.status["log-level"], "OK");
     EXPECT_TRUE(Has(json.detail["log-level"], "Level 1 (errors), from the machine policy")) << json.detail["log-level"];
+}
+
+// ---- the live check: a new Excel started through COM, the stand-in as Excel.Application ----
+
+// The stand-in's processes running now.
+std::vector<DWORD> ExcelProcesses() {
+    std::vector<DWORD> found;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return found;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, L"ExcelSim.exe") == 0) found.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return found;
+}
+
+// A process's end, waited for a little: COM's last calls may still be on their way out.
+bool NoExcelLeft() {
+    for (int i = 0; i < 50 && !ExcelProcesses().empty(); ++i) Sleep(100);
+    return ExcelProcesses().empty();
+}
+
+class LiveCheckTest : public HealthCheckTest {
+protected:
+    void SetUp() override {
+        HealthCheckTest::SetUp();
+        // The stand-in registered as Excel.Application's local server, as Excel's setup does.
+        ASSERT_EQ(RunProgram(Bin(L"ExcelSim.exe"), L"--register-server").exitCode, 0u);
+    }
+    void TearDown() override {
+        for (DWORD pid : ExcelProcesses())
+            if (HANDLE p = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+                TerminateProcess(p, 1);
+                WaitForSingleObject(p, 5000);
+                CloseHandle(p);
+            }
+        HealthCheckTest::TearDown();
+    }
+    static void SetFault(const wchar_t* name, DWORD value) { SetDword(HKEY_CURRENT_USER, L"Software\\ExcelSim", name, value); }
+    // The live check's JSON report, with how long it took.
+    JsonReport Live(const std::wstring& arguments = L"--live", double* seconds = nullptr) {
+        const ULONGLONG start = GetTickCount64();
+        JsonReport r = CheckJson(arguments);
+        if (seconds) *seconds = static_cast<double>(GetTickCount64() - start) / 1000;
+        for (const jsontest::Value& c : r.doc["checks"].items)
+            if (c["id"].text == "live") fix = c["fix"].text;
+        return r;
+    }
+    std::string fix;  // the live check's fix, of the last run
+};
+
+TEST_F(LiveCheckTest, ANewExcelConnectsTheAddInLoadsItsRibbonAndQuitsAgain) {
+    RegisterRealAddIn();
+    JsonReport r = Live();
+    EXPECT_EQ(r.exitCode, 0u) << r.detail["live"];
+    EXPECT_EQ(NotOk(r), std::vector<std::string>{});
+    EXPECT_TRUE(Has(r.detail["live"], "Excel 16.0 started, connected the add-in 1.0.")) << r.detail["live"];
+    EXPECT_TRUE(Has(r.detail["live"], "loaded its ribbon")) << r.detail["live"];
+    EXPECT_TRUE(NoExcelLeft()) << "the Excel the check started is still running";
+    // The user's own settings are as they were: nothing turned off, no slow start recorded.
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, kAddInKey, L"LoadBehavior"), std::nullopt);
+
+    // The text form says the same, as one more check at the end.
+    Outcome text = Check(L"--live");
+    EXPECT_EQ(text.exitCode, 0u) << text.output;
+    EXPECT_TRUE(Has(text.output, "[OK  ] Live: a new Excel loads the add-in")) << text.output;
+}
+
+// What the stand-in is made to do, and what the live check must say.
+struct LiveFailure {
+    const char* name;
+    const wchar_t* fault;  // a value under HKCU\Software\ExcelSim set to 1, or null
+    bool registerAddIn;
+    const char* detail;
+    const char* fix;
+};
+
+class LiveFailureTest : public LiveCheckTest, public testing::WithParamInterface<LiveFailure> {};
+
+TEST_P(LiveFailureTest, FailsWithTheReasonInPlainWordsAndLeavesNoExcelBehind) {
+    const LiveFailure& f = GetParam();
+    if (f.registerAddIn) RegisterRealAddIn();
+    if (f.fault) SetFault(f.fault, 1);
+    JsonReport r = Live();
+    EXPECT_EQ(r.exitCode, 2u);
+    EXPECT_EQ(r.status["live"], "FAIL");
+    EXPECT_TRUE(Has(r.detail["live"], f.detail)) << r.detail["live"];
+    EXPECT_TRUE(Has(fix, f.fix)) << fix;
+    EXPECT_TRUE(NoExcelLeft());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, LiveFailureTest,
+    testing::Values(
+        LiveFailure{"NotRegistered", nullptr, false,
+                    "Excel 16.0 started but does not list the add-in VORTELIXExcel.coVORTELIXExcel among its COM add-ins",
+                    "regsvr32"},
+        // Office refuses the add-in's object: the add-in's OnConnection fails with that error, and
+        // the check names the error the add-in recorded in its trace.
+        LiveFailure{"ConnectionFails", L"RefuseAddInObject", true,
+                    "the add-in's connection failed with its own error: OnConnection failed with 0x80070005",
+                    "VORTELIXExcelCheck --fix"},
+        LiveFailure{"RibbonNotLoaded", L"NoRibbon", true, "did not load its ribbon", "Show add-in user interface errors"}),
+    [](const testing::TestParamInfo<LiveFailure>& info) { return info.param.name; });
+
+TEST_F(LiveCheckTest, AnAddInOfficeTurnedOffFailsWithTheRepairAndFixMakesItLoad) {
+    RegisterRealAddIn();
+    SetDword(HKEY_CURRENT_USER, kAddInKey, L"LoadBehavior", 2);  // as Office leaves it after a failed start
+    JsonReport r = Live();
+    EXPECT_EQ(r.exitCode, 2u);
+    EXPECT_EQ(r.status["live"], "FAIL");
+    EXPECT_TRUE(Has(r.detail["live"], "started but did not connect the add-in: Office has turned it off")) << r.detail["live"];
+    EXPECT_TRUE(Has(fix, "Run VORTELIXExcelCheck --fix")) << fix;
+    EXPECT_TRUE(NoExcelLeft());
+
+    r = Live(L"--fix --live");
+    EXPECT_EQ(r.exitCode, 0u) << r.detail["live"];
+    EXPECT_EQ(r.status["live"], "OK");
+    EXPECT_TRUE(NoExcelLeft());
+}
+
+TEST_F(LiveCheckTest, WithoutExcelItFailsAtOnce) {
+    RegisterRealAddIn();
+    // Excel taken away: its ProgID and its class.
+    ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, L"Excel.Application"), ERROR_SUCCESS);
+    DeleteTree(HKEY_CLASSES_ROOT, L"CLSID\\{00024500-0000-0000-C000-000000000046}");
+    double seconds = 0;
+    JsonReport r = Live(L"--live", &seconds);
+    EXPECT_EQ(r.exitCode, 2u);
+    EXPECT_EQ(r.status["live"], "FAIL");
+    EXPECT_TRUE(Has(r.detail["live"], "Excel is not installed")) << r.detail["live"];
+    EXPECT_LT(seconds, 30.0);
+    EXPECT_TRUE(ExcelProcesses().empty());
+}
+
+TEST_F(LiveCheckTest, AStartPastTheTimeLimitFailsAndTheStartedExcelIsEnded) {
+    RegisterRealAddIn();
+    SetFault(L"StartDelayMs", 120000);
+    double seconds = 0;
+    JsonReport r = Live(L"--live --live-timeout 5", &seconds);
+    EXPECT_EQ(r.exitCode, 2u);
+    EXPECT_EQ(r.status["live"], "FAIL");
+    EXPECT_TRUE(Has(r.detail["live"], "did not finish starting and answering within 5 s")) << r.detail["live"];
+    EXPECT_TRUE(Has(r.detail["live"], "ended the Excel it started (process ")) << r.detail["live"];
+    EXPECT_LT(seconds, 30.0) << "the check waited far past its limit";
+    EXPECT_TRUE(NoExcelLeft());
+}
+
+TEST_F(LiveCheckTest, ARunningExcelIsLeftAloneAndOnlyTheCheckOwnExcelQuits) {
+    RegisterRealAddIn();
+    // The user's Excel, started as a user starts it.
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION users{};
+    std::wstring commandLine = L"\"" + Bin(L"ExcelSim.exe") + L"\" --user-session";
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &users));
+    CloseHandle(users.hThread);
+    ASSERT_EQ(ExcelProcesses(), std::vector<DWORD>{users.dwProcessId});
+
+    JsonReport r = Live();
+    EXPECT_EQ(r.exitCode, 1u);
+    EXPECT_EQ(r.status["live"], "WARN");
+    EXPECT_TRUE(Has(r.detail["live"], "Excel is running")) << r.detail["live"];
+    EXPECT_TRUE(Has(r.detail["live"], "process " + std::to_string(users.dwProcessId))) << r.detail["live"];
+    EXPECT_TRUE(Has(fix, "--live-even-if-running")) << fix;
+    EXPECT_EQ(ExcelProcesses(), std::vector<DWORD>{users.dwProcessId}) << "a second Excel was started";
+
+    r = Live(L"--live-even-if-running");
+    EXPECT_EQ(r.status["live"], "OK") << r.detail["live"];
+    for (int i = 0; i < 50 && ExcelProcesses().size() > 1; ++i) Sleep(100);
+    EXPECT_EQ(ExcelProcesses(), std::vector<DWORD>{users.dwProcessId}) << "the check's own Excel stayed, or the user's went";
+    EXPECT_EQ(WaitForSingleObject(users.hProcess, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the user's Excel was ended";
+    TerminateProcess(users.hProcess, 0);
+    WaitForSingleObject(users.hProcess, 5000);
+    CloseHandle(users.hProcess);
+}
+
+TEST_F(LiveCheckTest, ATimeLimitOutsideItsRangeIsAWrongCommandLine) {
+    for (const wchar_t* limit : {L"0", L"3601", L"ten", L"5s"}) {
+        Outcome wrong = Check(std::wstring(L"--live --live-timeout ") + limit);
+        EXPECT_EQ(wrong.exitCode, 3u) << Narrow(limit) << ": " << wrong.output;
+        EXPECT_TRUE(Has(wrong.output, "--live-timeout takes a number of seconds from 1 to 3600")) << wrong.output;
+    }
+    EXPECT_TRUE(ExcelProcesses().empty());
 }
 
 }  // namespace

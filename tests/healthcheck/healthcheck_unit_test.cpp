@@ -1,8 +1,9 @@
 // The health check's units without a registry: Office's DisabledItems format, the meaning of the
 // add-in keys' LoadBehavior values together, the log level in force, the PE header reader, and
-// the report's JSON, text and exit code.
+// the report's JSON, text and exit code, and the live check's reading of the add-in's trace.
 #include "json_reader.h"
 
+#include "healthcheck/live.h"
 #include "healthcheck/pe_file.h"
 #include "healthcheck/policy.h"
 #include "healthcheck/report.h"
@@ -343,6 +344,28 @@ TEST(Report, TextShowsEachCheckWithItsMeaningAndTheFixOfWhatIsWrong) {
     EXPECT_NE(text.find(L"       Fix: Run --fix\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"[WARN] Source\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"exit code 2"), std::wstring::npos);
+}
+
+// ---- the live check's reading of the add-in's trace ----
+
+TEST(LiveTrace, FindsTheErrorsOfTheStartedExcelOnlyFromTheStartOn) {
+    const std::string since = "2026-12-11T13:50:01.123Z";
+    const std::string trace =
+        "2026-12-11T13:50:01.122Z 77 ERROR com OnConnection failed with 0x80004005: from an earlier start.\r\n"  // before
+        "2026-12-11T13:50:01.123Z 77 ERROR com OnConnection failed with 0x80070005: Access denied.\r\n"
+        "2026-12-11T13:50:02.000Z 78 ERROR com OnConnection failed with 0x8000FFFF: another Excel\r\n"          // not ours
+        "2026-12-11T13:50:02.100Z 77 INFO hand-off workbook=a.xlsx\r\n"                                         // not an error
+        "2026-12-11T13:50:02.200Z 77 ERROR\r\n"                                                                 // cut short
+        "2026-12-11T13:50:02.300Z 7x ERROR com not a process id\r\n"
+        "2026-12-11T13:50:02.400Z 77 ERROR ribbon Bestelling verwerken: caf\xC3\xA9 niet gevonden..\n"         // LF only, UTF-8
+        "2026-12-11T13:50:02.500Z 177 ERROR com a process id that only ends like ours\r\n"
+        "2026-12-11T13:50:02.600Z 77 ERROR com";  // the last line, unterminated and without a message
+    EXPECT_EQ(TraceErrors(trace, {77}, since),
+              (std::vector<std::wstring>{L"OnConnection failed with 0x80070005: Access denied",
+                                         L"Bestelling verwerken: caf\u00E9 niet gevonden"}));
+    EXPECT_EQ(TraceErrors(trace, {78, 177}, since).size(), 2u);
+    EXPECT_TRUE(TraceErrors(trace, {}, since).empty());
+    EXPECT_TRUE(TraceErrors("", {77}, since).empty());
 }
 
 }  // namespace

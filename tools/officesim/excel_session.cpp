@@ -7,7 +7,9 @@ const CLSID kAddInClsid = {0x5A7C2E91, 0x3D48, 0x4B6F, {0x9E, 0x21, 0x7C, 0x0D, 
 }
 
 ExcelSession::ExcelSession(std::wstring version)
-    : app_(new ExcelApplicationSim(std::move(version))), comAddIn_(new COMAddInSim) {}
+    : app_(new ExcelApplicationSim(std::move(version))), comAddIn_(new COMAddInSim) {
+    app_->comAddIns.push_back(comAddIn_);
+}
 
 ExcelSession::~ExcelSession() {
     if (running_) Shutdown();
@@ -22,8 +24,13 @@ HRESULT ExcelSession::Start(const std::wstring& dllPath) {
     Note(L"OnConnection(ConnectMode=1) -> " + HResultText(hr));
     if (FAILED(hr)) return hr;
     running_ = true;
-    HRESULT ribbon = ribbon_.Load(host_.AddIn(), L"Microsoft.Excel.Workbook", app_->Window());
-    Note(L"ribbon Microsoft.Excel.Workbook -> " + HResultText(ribbon));
+    comAddIn_->connected = true;
+    if (loadRibbon) {
+        HRESULT ribbon = ribbon_.Load(host_.AddIn(), L"Microsoft.Excel.Workbook", app_->Window());
+        Note(L"ribbon Microsoft.Excel.Workbook -> " + HResultText(ribbon));
+    } else {
+        Note(L"ribbon Microsoft.Excel.Workbook not asked for");
+    }
     hr = host_.StartupComplete();
     Note(L"OnStartupComplete -> " + HResultText(hr) + (FAILED(hr) ? L" (" + OfficeHost::LastErrorDescription() + L")" : L""));
     return hr;
@@ -39,6 +46,7 @@ bool ExcelSession::AfterCall() {
 void ExcelSession::Shutdown() {
     if (!running_) return;
     running_ = false;
+    comAddIn_->connected = false;
     Note(L"OnBeginShutdown -> " + HResultText(host_.BeginShutdown()));
     Note(L"OnDisconnection(RemoveMode=0) -> " + HResultText(host_.Disconnect(0)));
     comAddIn_->object.Reset();

@@ -33,6 +33,8 @@ public:
     RibbonHost& Ribbon() { return ribbon_; }
     bool Running() const { return running_; }
     bool Unloaded() const { return unloaded_; }
+    // False: Excel does not ask the add-in for its ribbon (as when the ribbon cannot be shown).
+    bool loadRibbon = true;
     // What happened, one line per step.
     std::vector<std::wstring> log;
 

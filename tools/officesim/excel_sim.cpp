@@ -259,9 +259,21 @@ private:
 };
 
 HRESULT STDMETHODCALLTYPE ExcelApplicationSim::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    if (count != 1 || _wcsicmp(names[0], L"LanguageSettings") != 0) return DISP_E_UNKNOWNNAME;
-    *ids = xl::LanguageSettings;
-    return S_OK;
+    static const struct {
+        const wchar_t* name;
+        DISPID id;
+    } kNames[] = {{L"LanguageSettings", xl::LanguageSettings}, {L"COMAddIns", xl::COMAddIns}, {L"Quit", xl::Quit},
+                  {L"Version", xl::Version},                   {L"DisplayAlerts", xl::DisplayAlerts},
+                  {L"Visible", xl::Visible}};
+    if (!names || !ids) return E_POINTER;
+    if (count != 1) return DISP_E_UNKNOWNNAME;
+    for (const auto& known : kNames)
+        if (_wcsicmp(names[0], known.name) == 0) {
+            *ids = known.id;
+            return S_OK;
+        }
+    *ids = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
 }
 
 HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
@@ -285,12 +297,28 @@ HRESULT STDMETHODCALLTYPE ExcelApplicationSim::Invoke(DISPID id, REFIID, LCID lc
             return ReturnDispatch(result, failures.noActiveWorkbook ? nullptr : ActiveWorkbook());
         case xl::Workbooks:
             return ReturnDispatch(result, AutomationObject::Make({xl::IID_Workbooks}).Get());
+        case xl::COMAddIns:
+            return ReturnDispatch(result, SimObject<IDispatch>::Make<COMAddInsSim>(comAddIns).Get());
+        case xl::DisplayAlerts:
+        case xl::Visible: {
+            bool& flag = id == xl::Visible ? visible : displayAlerts;
+            if (flags & DISPATCH_PROPERTYPUT) {
+                Var value;
+                if (!params || params->cArgs != 1 || FAILED(VariantChangeType(&value, &params->rgvarg[0], 0, VT_BOOL)))
+                    return DISP_E_TYPEMISMATCH;
+                flag = value.boolVal != VARIANT_FALSE;
+                return S_OK;
+            }
+            return ReturnBool(result, flag);
+        }
         case xl::Quit:
             if (failures.quit.Fails()) return failures.quit.Raise(excep);
             ++quitCalls;
             if (cancelQuits > 0) {
                 --cancelQuits;
                 ++cancelledQuits;
+            } else if (onQuit) {
+                onQuit();
             }
             if (result) VariantInit(result);
             return S_OK;

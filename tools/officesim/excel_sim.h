@@ -6,6 +6,7 @@
 #pragma once
 
 #include "automation.h"
+#include "com_addins.h"
 #include "com/handles.h"
 #include "com/office.h"
 #include "excel_app_events.h"
@@ -38,6 +39,10 @@ inline constexpr DISPID FileFormat = 0x120;
 inline constexpr DISPID ReadOnly = 0x128;
 inline constexpr DISPID Hwnd = 1950;
 inline constexpr DISPID LanguageSettings = 0x668;
+inline constexpr DISPID COMAddIns = 0x704;
+// Asked for by name only (scripts and the health check set them before Quit).
+inline constexpr DISPID DisplayAlerts = 0x157;
+inline constexpr DISPID Visible = 0x22E;
 
 // Excel's class and interface ids (office-interfaces.md section 2.1), for the objects of Excel's
 // object model that tests make with AutomationObject.
@@ -163,7 +168,8 @@ public:
 
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO* excep, UINT* argErr) override;
-    // Members asked for by name, as Excel answers English names at any locale: LanguageSettings.
+    // Members asked for by name, as Excel answers English names at any locale: LanguageSettings,
+    // COMAddIns, Quit, Version, DisplayAlerts, Visible.
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
 
     // Office's user-interface language, as LanguageSettings.LanguageID(msoLanguageIDUI) answers it.
@@ -190,6 +196,13 @@ public:
     // as Excel's does, and Excel keeps running with the add-in loaded.
     int cancelQuits = 0;
     int cancelledQuits = 0;
+    // Called when a Quit goes ahead (after it was counted), from inside the Quit call.
+    std::function<void()> onQuit;
+
+    // Office's COM add-ins list (Application.COMAddIns), in registry order.
+    std::vector<Microsoft::WRL::ComPtr<COMAddInSim>> comAddIns;
+    bool displayAlerts = true;
+    bool visible = false;
 
     // Used by the workbook and window objects.
     void Record(const wchar_t* object, DISPID id, LCID lcid, WORD flags, const DISPPARAMS* params);
@@ -263,57 +276,6 @@ class ForeignHostSim : public SimObject<IDispatch> {
 public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return DISP_E_MEMBERNOTFOUND;
-    }
-};
-
-// Office's object for an add-in in its COM add-ins collection; records the add-in's Object.
-class COMAddInSim : public SimObject<COMAddIn> {
-public:
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return DISP_E_MEMBERNOTFOUND;
-    }
-    HRESULT STDMETHODCALLTYPE get_Application(IDispatch** v) override { return Null(v); }
-    HRESULT STDMETHODCALLTYPE get_Creator(LONG* v) override {
-        if (v) *v = 0x5843454C;  // 'XCEL'
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Description(BSTR* v) override { return Text(v, L"VORTELIX Excel"); }
-    HRESULT STDMETHODCALLTYPE put_Description(BSTR) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_ProgId(BSTR* v) override { return Text(v, L"VORTELIXExcel.coVORTELIXExcel"); }
-    HRESULT STDMETHODCALLTYPE get_Guid(BSTR* v) override { return Text(v, L"{5A7C2E91-3D48-4B6F-9E21-7C0D4A8B3F65}"); }
-    HRESULT STDMETHODCALLTYPE get_Connect(VARIANT_BOOL* v) override {
-        if (v) *v = VARIANT_TRUE;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE put_Connect(VARIANT_BOOL) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE get_Object(IDispatch** v) override {
-        if (!v) return E_POINTER;
-        Microsoft::WRL::ComPtr<IDispatch> copy = object;
-        *v = copy.Detach();
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE put_Object(IDispatch* v) override {
-        if (failPutObject) return E_ACCESSDENIED;
-        object = v;
-        ++objectSets;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE get_Parent(IDispatch** v) override { return Null(v); }
-
-    Microsoft::WRL::ComPtr<IDispatch> object;
-    int objectSets = 0;
-    bool failPutObject = false;
-
-private:
-    static HRESULT Null(IDispatch** v) {
-        if (!v) return E_POINTER;
-        *v = nullptr;
-        return S_OK;
-    }
-    static HRESULT Text(BSTR* v, const wchar_t* s) {
-        if (!v) return E_POINTER;
-        *v = SysAllocString(s);
-        return S_OK;
     }
 };
 

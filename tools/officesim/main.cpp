@@ -12,6 +12,11 @@
 //   [--start-only] start Excel with the add-in and shut down, without ribbon or press
 // The start-up and shut-down alone, with a chosen connect or remove mode:
 //   ExcelSim --lifecycle [--connect-mode N] [--remove-mode N] [--no-addininst]
+// Excel as a program of its own (automation_server.h):
+//   ExcelSim /automation -Embedding   as COM starts Excel.Application's local server
+//   ExcelSim --user-session           as a user starts Excel, until it is asked to quit
+//   ExcelSim --register-server | --unregister-server   as Excel.Application's local server
+#include "automation_server.h"
 #include "excel_session.h"
 #include "excel_sim.h"
 #include "office_host.h"
@@ -106,29 +111,6 @@ std::wstring ShownPath(const std::wstring& path) {
     std::wstring shown = Widen(name);
     HeapFree(GetProcessHeap(), 0, name);
     return shown;
-}
-
-// How Excel finds its COM add-ins at start-up: the keys under ...\Excel\AddIns of the machine and
-// of the user, each named by the add-in's ProgID, loaded at start-up when LoadBehavior is 3.
-std::wstring FindStartupAddIn() {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        HKEY addIns = nullptr;
-        if (RegOpenKeyExW(root, L"Software\\Microsoft\\Office\\Excel\\AddIns", 0, KEY_READ, &addIns) != ERROR_SUCCESS)
-            continue;
-        wchar_t name[256];
-        for (DWORD i = 0;; ++i) {
-            DWORD len = 256;
-            if (RegEnumKeyExW(addIns, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            DWORD behavior = 0, bytes = sizeof(behavior);
-            if (RegGetValueW(addIns, name, L"LoadBehavior", RRF_RT_REG_DWORD, nullptr, &behavior, &bytes) == ERROR_SUCCESS &&
-                behavior == 3) {
-                RegCloseKey(addIns);
-                return name;
-            }
-        }
-        RegCloseKey(addIns);
-    }
-    return {};
 }
 
 // Dialogs the add-in shows are real windows: a person would read and close them. The watcher
@@ -362,7 +344,24 @@ int wmain(int argc, wchar_t** argv) {
         else if (a == L"--no-addininst") lifecycle = true, withAddInInst = false;
     }
 
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring a = argv[i];
+        if (a == L"--register-server") return RegisterAutomationServer(selfPath) ? 0 : 1;
+        if (a == L"--unregister-server") return UnregisterAutomationServer() ? 0 : 1;
+    }
+    bool embedding = false, userSession = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring a = argv[i];
+        embedding = embedding || _wcsicmp(a.c_str(), L"-Embedding") == 0 || _wcsicmp(a.c_str(), L"/Embedding") == 0;
+        userSession = userSession || a == L"--user-session";
+    }
+
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    if (embedding || userSession) {
+        const int code = RunExcelProcess(std::to_wstring(OFFICESIM_MAJOR) + L".0", embedding);
+        CoUninitialize();
+        return code;
+    }
     int rc = lifecycle ? RunLifecycle(dll, connectMode, removeMode, withAddInInst)
                        : RunMainJob(dll, workbook, markup, press, png, registered);
     CoUninitialize();
