@@ -294,7 +294,7 @@ TEST_F(PropertyChanging, ReplacesTheLabelAndThePicture) {
         if (kind == rcptGlyph) {
             value.reset();
             value.vt = VT_UNKNOWN;
-            value.punkVal = static_cast<IUnknown*>(static_cast<IRibbonControl*>(picture.Get()));
+            value.punkVal = static_cast<IUnknown*>(static_cast<officesim::mso::IRibbonControl*>(picture.Get()));
             value.punkVal->AddRef();
         }
         if (kind == rcptEnabled) value = unique_variant::FromInt(0);  // converted to the answer's kind
@@ -626,8 +626,9 @@ TEST_F(Loading, KeepsOfficesRibbonAndRaisesTheEvent) {
         loaded.push_back(ribbon);
     };
     EXPECT_EQ(S_OK, Call(L"RibbonLoaded_Callback", Args(unique_variant::FromDispatch(ui.Get()))));
-    EXPECT_EQ(ui.Get(), Module().RibbonUI());
-    EXPECT_EQ(std::vector<IRibbonUI*>{ui.Get()}, loaded);
+    IRibbonUI* offices = qvrtest::AsSeenThroughIID<IRibbonUI>(static_cast<officesim::mso::IRibbonUI*>(ui.Get()));
+    EXPECT_EQ(offices, Module().RibbonUI());
+    EXPECT_EQ(std::vector<IRibbonUI*>{offices}, loaded);
     // The kept ribbon is how a component asks Office to show a new value.
     dynamic_cast<TqvrRibbonButton*>(Module().FindRibbonControl(kButton))->SetCaption(L"Nieuw");
     EXPECT_EQ(std::vector<std::wstring>{L"InvalidateControl:" + kButton}, ui->calls);
@@ -658,9 +659,10 @@ TEST_F(Loading, AFailingHandlerIsReportedAndAnythingButARibbonIsRefused) {
     EXPECT_EQ(S_OK, Call(L"RibbonLoaded_Callback", Args(unique_variant::FromDispatch(ui.Get()))));
     ASSERT_EQ(1u, dialogs.dialogs.size());
     EXPECT_NE(std::wstring::npos, dialogs.dialogs[0].text.find(L"\r\nnot now"));
-    EXPECT_EQ(ui.Get(), Module().RibbonUI());
+    IRibbonUI* offices = qvrtest::AsSeenThroughIID<IRibbonUI>(static_cast<officesim::mso::IRibbonUI*>(ui.Get()));
+    EXPECT_EQ(offices, Module().RibbonUI());
     EXPECT_EQ(DISP_E_EXCEPTION, Call(L"RibbonLoaded_Callback", Args(unique_variant::FromDispatch(app.Get()))));
-    EXPECT_EQ(ui.Get(), Module().RibbonUI()) << "a refused call changes nothing";
+    EXPECT_EQ(offices, Module().RibbonUI()) << "a refused call changes nothing";
 }
 
 // ---- dynamic menus and texts ----

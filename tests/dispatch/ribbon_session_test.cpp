@@ -58,7 +58,8 @@ TEST_F(StandInRibbon, ShowsTheAddInsTabGroupAndButton) {
         {L"GetSize_Callback", 21},      {L"GetShowLabel_Callback", 22},  {L"GetShowImage_Callback", 23},
         {L"GetDescription_Callback", 24}, {L"OnActionCommon_Callback", 50}};
     EXPECT_EQ(resolved, ribbon.CallbackIds());
-    EXPECT_EQ(Module().RibbonUI(), &ribbon.UI()) << "onLoad handed Office's ribbon to the add-in";
+    EXPECT_EQ(Module().RibbonUI(), qvrtest::AsSeenThroughIID<IRibbonUI>(static_cast<officesim::mso::IRibbonUI*>(&ribbon.UI())))
+        << "onLoad handed Office's ribbon to the add-in";
 
     EXPECT_EQ(L"VORTELIX", Answer(ribbon, kTab, L"label"));
     EXPECT_EQ(L"Bestelling", Answer(ribbon, kGroup, L"label"));

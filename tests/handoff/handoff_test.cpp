@@ -272,7 +272,7 @@ public:
     }
 
     qvr::TqvrCOMAddInModule& Module() {
-        return *static_cast<qvr::TqvrAddin*>(host.AddIn())->COMAddInModule();
+        return *qvrtest::AsAddin(host.AddIn())->COMAddInModule();
     }
 
     // Presses the button the way the ribbon's action callback does, then lets Excel shut down

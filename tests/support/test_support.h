@@ -41,4 +41,16 @@ std::wstring AddInDllPath();
 // Whether a file or folder is there.
 bool Exists(const std::wstring& path);
 
+// An object of one side (the stand-in's Office, or the add-in) as the other side sees it: the
+// interface `To` as its own declaration has it, asked for by IID as COM does. The stand-in declares
+// Office's interfaces itself, so the pointer a test holds is never the other side's type. Null when
+// the object does not answer; the object keeps the reference it had.
+template <typename To>
+To* AsSeenThroughIID(IUnknown* object) {
+    To* seen = nullptr;
+    if (!object || FAILED(object->QueryInterface(__uuidof(To), reinterpret_cast<void**>(&seen))) || !seen) return nullptr;
+    seen->Release();
+    return seen;
+}
+
 }  // namespace qvrtest

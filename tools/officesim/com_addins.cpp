@@ -155,7 +155,7 @@ HRESULT STDMETHODCALLTYPE COMAddInsSim::Invoke(DISPID id, REFIID, LCID, WORD fla
     if (!found) return DISP_E_BADINDEX;
     if (result) {
         SetResult(result, VT_DISPATCH);
-        result->pdispVal = static_cast<COMAddIn*>(found);
+        result->pdispVal = static_cast<mso::COMAddIn*>(found);
         found->AddRef();
     }
     return S_OK;

@@ -3,7 +3,7 @@
 // and the collection Application.COMAddIns answers, by position or by ProgID.
 #pragma once
 
-#include "com/office.h"
+#include "office_api.h"
 #include "sim_object.h"
 
 #include <wrl/client.h>
@@ -23,7 +23,7 @@ inline constexpr DISPID Object = 7;
 }  // namespace comaddin
 
 // Office's object for an add-in in its COM add-ins collection; records the add-in's Object.
-class COMAddInSim : public SimObject<COMAddIn> {
+class COMAddInSim : public SimObject<mso::COMAddIn> {
 public:
     explicit COMAddInSim(std::wstring progId = L"VORTELIXExcel.coVORTELIXExcel",
                          std::wstring description = L"VORTELIX Excel")

@@ -1,6 +1,6 @@
 #include "excel_app_events.h"
 
-#include "com/office.h"
+#include "office_api.h"
 
 #include <olectl.h>
 
@@ -26,7 +26,7 @@ HRESULT STDMETHODCALLTYPE ExcelAppEventsPoint::QueryInterface(REFIID riid, void*
 
 HRESULT STDMETHODCALLTYPE ExcelAppEventsPoint::GetConnectionInterface(IID* iid) {
     if (!iid) return E_POINTER;
-    *iid = qvr::office::DIID_AppEvents;
+    *iid = mso::DIID_AppEvents;
     return S_OK;
 }
 
@@ -42,7 +42,7 @@ HRESULT STDMETHODCALLTYPE ExcelAppEventsPoint::Advise(IUnknown* sink, DWORD* coo
     *cookie = 0;
     if (HRESULT hr = std::exchange(adviseFailure_, S_OK); FAILED(hr)) return hr;
     ComPtr<IDispatch> events;
-    if (FAILED(sink->QueryInterface(qvr::office::DIID_AppEvents, reinterpret_cast<void**>(events.GetAddressOf()))) ||
+    if (FAILED(sink->QueryInterface(mso::DIID_AppEvents, reinterpret_cast<void**>(events.GetAddressOf()))) ||
         !events)
         return CONNECT_E_CANNOTCONNECT;
     *cookie = nextCookie_++;
@@ -101,7 +101,7 @@ HRESULT STDMETHODCALLTYPE ExcelAppEventsPoint::ContainerTearOff::FindConnectionP
                                                                                      IConnectionPoint** point) {
     if (!point) return E_POINTER;
     *point = nullptr;
-    if (!IsEqualIID(riid, qvr::office::DIID_AppEvents)) return CONNECT_E_NOCONNECTION;
+    if (!IsEqualIID(riid, mso::DIID_AppEvents)) return CONNECT_E_NOCONNECTION;
     *point = &point_;
     point_.AddRef();
     return S_OK;

@@ -152,7 +152,7 @@ HRESULT STDMETHODCALLTYPE WorkbookSim::Invoke(DISPID id, REFIID, LCID lcid, WORD
 // ---- window ----
 
 void* WindowSim::QueryExtra(REFIID riid) {
-    return IsEqualIID(riid, qvr::office::DIID_ExcelWindow) ? static_cast<IDispatch*>(this) : nullptr;
+    return IsEqualIID(riid, mso::DIID_Window) ? static_cast<IDispatch*>(this) : nullptr;
 }
 
 HRESULT STDMETHODCALLTYPE WindowSim::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,

@@ -8,7 +8,7 @@
 #include "automation.h"
 #include "com_addins.h"
 #include "com/handles.h"
-#include "com/office.h"
+#include "office_api.h"
 #include "excel_app_events.h"
 #include "sim_object.h"
 #include "xlsx.h"
@@ -46,12 +46,12 @@ inline constexpr DISPID Visible = 0x22E;
 
 // Excel's class and interface ids (office-interfaces.md section 2.1), for the objects of Excel's
 // object model that tests make with AutomationObject.
-inline constexpr CLSID CLSID_Application = qvr::office::CLSID_ExcelApplication;
+inline constexpr CLSID CLSID_Application = mso::CLSID_ExcelApplication;
 inline constexpr IID IID_Application = {0x000208D5, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID DIID_AppEvents = qvr::office::DIID_AppEvents;
-inline constexpr IID IID_Workbook = qvr::office::IID_ExcelWorkbook;
+inline constexpr IID DIID_AppEvents = mso::DIID_AppEvents;
+inline constexpr IID IID_Workbook = mso::IID_Workbook;
 inline constexpr IID IID_Workbooks = {0x000208DB, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-inline constexpr IID DIID_Window = qvr::office::DIID_ExcelWindow;
+inline constexpr IID DIID_Window = mso::DIID_Window;
 inline constexpr IID IID_Range = {0x00020846, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_Hyperlink = {0x00024431, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 inline constexpr IID IID_PivotTable = {0x00020872, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -160,7 +160,7 @@ struct ExcelFailures {
     bool noActiveWorkbook = false;
 };
 
-class ExcelApplicationSim : public SimObject<ExcelApplication> {
+class ExcelApplicationSim : public SimObject<mso::ExcelApplication> {
 public:
     // `version` is what the Version property answers ("16.0").
     explicit ExcelApplicationSim(std::wstring version = L"16.0");

@@ -39,19 +39,19 @@ HRESULT OfficeHost::LoadFromDll(const std::wstring& dllPath, REFCLSID clsid) {
     Microsoft::WRL::ComPtr<IClassFactory> factory;
     HRESULT hr = getClassObject(clsid, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf()));
     if (FAILED(hr)) return hr;
-    return factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2), reinterpret_cast<void**>(addIn_.GetAddressOf()));
+    return factory->CreateInstance(nullptr, __uuidof(mso::IDTExtensibility2), reinterpret_cast<void**>(addIn_.GetAddressOf()));
 }
 
 HRESULT OfficeHost::LoadFromFactory(IClassFactory* factory) {
     if (!factory) return E_POINTER;
-    return factory->CreateInstance(nullptr, __uuidof(IDTExtensibility2), reinterpret_cast<void**>(addIn_.GetAddressOf()));
+    return factory->CreateInstance(nullptr, __uuidof(mso::IDTExtensibility2), reinterpret_cast<void**>(addIn_.GetAddressOf()));
 }
 
 HRESULT OfficeHost::LoadByProgId(const std::wstring& progId) {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(progId.c_str(), &clsid);
     if (FAILED(hr)) return hr;
-    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IDTExtensibility2),
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(mso::IDTExtensibility2),
                             reinterpret_cast<void**>(addIn_.GetAddressOf()));
 }
 

@@ -3,7 +3,7 @@
 // and releases and unloads it at the end.
 #pragma once
 
-#include "com/office.h"
+#include "office_api.h"
 
 #include <wrl/client.h>
 
@@ -40,14 +40,14 @@ public:
     // Frees the DLL when it allows it; true when it is gone.
     bool Unload();
 
-    IDTExtensibility2* AddIn() const { return addIn_.Get(); }
+    mso::IDTExtensibility2* AddIn() const { return addIn_.Get(); }
     HMODULE Module() const { return dll_; }
     // The error description the add-in published with its last failure, if any.
     static std::wstring LastErrorDescription(std::wstring* source = nullptr, GUID* iid = nullptr);
 
 private:
     HMODULE dll_ = nullptr;
-    Microsoft::WRL::ComPtr<IDTExtensibility2> addIn_;
+    Microsoft::WRL::ComPtr<mso::IDTExtensibility2> addIn_;
 };
 
 std::wstring HResultText(HRESULT hr);

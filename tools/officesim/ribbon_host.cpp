@@ -172,8 +172,8 @@ HRESULT RibbonHost::Load(IUnknown* addIn, const std::wstring& ribbonId, IDispatc
     unresolved_.clear();
     context_ = context;
 
-    ComPtr<IRibbonExtensibility> extensibility;
-    HRESULT hr = addIn->QueryInterface(__uuidof(IRibbonExtensibility), reinterpret_cast<void**>(extensibility.GetAddressOf()));
+    ComPtr<mso::IRibbonExtensibility> extensibility;
+    HRESULT hr = addIn->QueryInterface(__uuidof(mso::IRibbonExtensibility), reinterpret_cast<void**>(extensibility.GetAddressOf()));
     if (FAILED(hr)) {
         problems.push_back(L"the add-in has no IRibbonExtensibility: " + HResultText(hr));
         return hr;

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "com/handles.h"
-#include "com/office.h"
+#include "office_api.h"
 #include "picture.h"
 #include "sim_object.h"
 #include "xml_reader.h"
@@ -23,7 +23,7 @@ namespace officesim {
 class RibbonHost;
 
 // Office's IRibbonUI: records what the add-in asks for and lets the ribbon ask again.
-class RibbonUISim : public SimObject<IRibbonUI> {
+class RibbonUISim : public SimObject<mso::IRibbonUI> {
 public:
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return DISP_E_MEMBERNOTFOUND;
@@ -45,7 +45,7 @@ private:
 };
 
 // Office's IRibbonControl for one control of the ribbon.
-class RibbonControlSim : public SimObject<IRibbonControl> {
+class RibbonControlSim : public SimObject<mso::IRibbonControl> {
 public:
     RibbonControlSim(std::wstring id, std::wstring tag, IDispatch* context)
         : id_(std::move(id)), tag_(std::move(tag)), context_(context) {}
