@@ -162,8 +162,8 @@ int main() {
         // the first, on the same module.
         {
             auto module = RibbonOf(10000, factory);
-            qvr::TqvrRibbonDispatchTarget target{module.get(), dispatch.Get(), nullptr, factory.ErrorIID(),
-                                                 factory.ProgID()};
+            const std::wstring progId = factory.ProgID();  // the target only views it
+            qvr::TqvrRibbonDispatchTarget target{module.get(), dispatch.Get(), nullptr, factory.ErrorIID(), progId};
             ComPtr<ITypeInfo> info;
             dispatch->GetTypeInfo(0, 0, &info);
             target.typeInfo = info.Get();
@@ -193,9 +193,9 @@ int main() {
 
         // Ribbon load as Office makes it: the document, then the label of every control, by size.
         {
+            const std::wstring progId = factory.ProgID();  // the targets only view it
             auto loadOf = [&](qvr::TqvrCOMAddInModule& module, int controls) {
-                qvr::TqvrRibbonDispatchTarget target{&module, dispatch.Get(), nullptr, factory.ErrorIID(),
-                                                     factory.ProgID()};
+                qvr::TqvrRibbonDispatchTarget target{&module, dispatch.Get(), nullptr, factory.ErrorIID(), progId};
                 ComPtr<ITypeInfo> info;
                 dispatch->GetTypeInfo(0, 0, &info);
                 target.typeInfo = info.Get();

@@ -1,5 +1,6 @@
 #include "com/texts.h"
 
+#include "com/error.h"
 #include "com/handles.h"
 
 #include <atomic>
@@ -82,6 +83,8 @@ LANGID OfficeUiLanguage(IDispatch* application) noexcept {
             return fallback;
         return static_cast<LANGID>(answer.lVal);
     } catch (...) {
+        // The texts then follow Windows' language.
+        RecordDroppedError(L"Office language");
         return fallback;
     }
 }

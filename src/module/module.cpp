@@ -180,6 +180,8 @@ std::wstring TqvrCOMAddInModule::HostVersion() {
     try {
         if (FHostType == ohaExcel && FExcelApp) return FExcelApp->Version(LOCALE_USER_DEFAULT);
     } catch (...) {
+        // Excel that cannot say its version is taken for the oldest the framework knows.
+        RecordDroppedError(L"host version");
     }
     return L"9.0.0.0";
 }

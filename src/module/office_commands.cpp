@@ -24,6 +24,8 @@ ComPtr<_CommandBars> TqvrCOMAddInModule::HostCommandBars() const noexcept {
         if (bars.vt != VT_DISPATCH || !bars.pdispVal) return {};
         return TryQuery<_CommandBars>(bars.pdispVal);
     } catch (...) {
+        // Without command bars the legacy command-bar helpers do nothing; start-up goes on.
+        RecordDroppedError(L"command bars");
         return {};
     }
 }

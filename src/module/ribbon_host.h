@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qvr {
 
@@ -22,7 +23,7 @@ struct TqvrRibbonDispatchTarget {
     IDispatch* self;             // the object, for its type library's own dispatch
     ITypeInfo* typeInfo;         // that type library's dispatch interface
     GUID errorIID;               // how failing callbacks publish their error information
-    std::wstring errorSource;
+    std::wstring_view errorSource;  // the class's ProgID, kept by the caller for the call
 };
 
 class IqvrRibbonHost {

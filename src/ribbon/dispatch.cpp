@@ -401,7 +401,7 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
         if (timer) timer->SetResult(L"DISP_E_EXCEPTION " + HResultHex(code));
         if (excep) {
             *excep = {};
-            excep->bstrSource = SysAllocString(target.errorSource.c_str());
+            excep->bstrSource = SysAllocStringLen(target.errorSource.data(), static_cast<UINT>(target.errorSource.size()));
             excep->bstrDescription = SysAllocStringLen(error.Message().data(), static_cast<UINT>(error.Message().size()));
             excep->scode = code;
         }

@@ -37,13 +37,14 @@ TqvrHostStartMode HostStartModeFromCustom(SAFEARRAY** custom) {
 
 }  // namespace
 
-TqvrAddin::TqvrAddin(TqvrFactory& factory, const IqvrRibbonHost& ribbon) : factory_(factory), ribbon_(ribbon) {
+TqvrAddin::TqvrAddin(TqvrFactory& factory, const IqvrRibbonHost& ribbon)
+    : factory_(factory), ribbon_(ribbon), progId_(factory.ProgID()) {
     factory_.ComServer().CountObject();
-    FConnectionsCount = 0;
 }
 
 TqvrAddin::~TqvrAddin() {
     FAddInModule.reset();
+    if (ITypeInfo* info = typeInfo_.exchange(nullptr)) info->Release();
     if (factory_.FAddInInstance == this) factory_.FAddInInstance = nullptr;
     factory_.ComServer().UncountObject();
 }
@@ -54,7 +55,7 @@ TqvrAddin::~TqvrAddin() {
 template <typename Body>
 HRESULT TqvrAddin::Boundary(const wchar_t* operation, Body&& body) noexcept {
     VerboseTimer timer(L"connection", operation);
-    HRESULT hr = ComBoundary(factory_.ErrorIID(), factory_.ProgID(), operation, std::forward<Body>(body));
+    HRESULT hr = ComBoundary(factory_.ErrorIID(), progId_, operation, std::forward<Body>(body));
     if (VerboseLogging()) timer.SetResult(HResultHex(hr));
     return hr;
 }
@@ -110,16 +111,34 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetTypeInfo(UINT index, LCID, ITypeInfo** i
     if (!info) return E_POINTER;
     *info = nullptr;
     if (index != 0) return DISP_E_BADINDEX;
-    // Asked before every callback: recorded when it fails, never traced.
-    return ComBoundary(factory_.ErrorIID(), factory_.ProgID(), L"GetTypeInfo",
-                       [&] { return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), info); });
+    return DispatchTypeInfo(info);
+}
+
+HRESULT TqvrAddin::DispatchTypeInfo(ITypeInfo** info) {
+    if (ITypeInfo* kept = typeInfo_.load()) {
+        kept->AddRef();
+        *info = kept;
+        return S_OK;
+    }
+    // Recorded when it fails, never traced.
+    ComPtr<ITypeInfo> read;
+    const HRESULT hr = ComBoundary(factory_.ErrorIID(), progId_, L"GetTypeInfo", [&] {
+        return factory_.ComServer().TypeLib()->GetTypeInfoOfGuid(factory_.ErrorIID(), read.GetAddressOf());
+    });
+    if (FAILED(hr)) return hr;
+    // Two threads asking at once both read it; the first kept wins and the other's goes.
+    ITypeInfo* expected = nullptr;
+    if (typeInfo_.compare_exchange_strong(expected, read.Get())) read->AddRef();
+    else read = expected;
+    *info = read.Detach();
+    return S_OK;
 }
 
 // The ribbon callbacks named in the markup come through these two (the ribbon host).
 HRESULT STDMETHODCALLTYPE TqvrAddin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
     if (!names || !ids) return E_POINTER;
     ComPtr<ITypeInfo> info;
-    HRESULT hr = GetTypeInfo(0, 0, &info);
+    HRESULT hr = DispatchTypeInfo(info.GetAddressOf());
     if (FAILED(hr)) return hr;
     return ribbon_.GetIDsOfNames(info.Get(), names, count, ids);
 }
@@ -127,10 +146,10 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::GetIDsOfNames(REFIID, LPOLESTR* names, UINT
 HRESULT STDMETHODCALLTYPE TqvrAddin::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                             EXCEPINFO* excep, UINT* argErr) {
     ComPtr<ITypeInfo> info;
-    HRESULT hr = GetTypeInfo(0, 0, &info);
+    HRESULT hr = DispatchTypeInfo(info.GetAddressOf());
     if (FAILED(hr)) return hr;
     const TqvrRibbonDispatchTarget target{FAddInModule.get(), static_cast<IDTExtensibility2*>(this), info.Get(),
-                                          factory_.ErrorIID(), factory_.ProgID()};
+                                          factory_.ErrorIID(), progId_};
     return ribbon_.Invoke(target, id, flags, params, result, excep, argErr);
 }
 
@@ -220,7 +239,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnBeginShutdown(SAFEARRAY** custom) {
 
 void TqvrAddin::DoBeginShutdown(SAFEARRAY**) {
     if (!FAddInModule || FConnectionsCount > 1) return;
-    if (!FDoNotRaiseShutdownEvents) FAddInModule->BeginShutdown();
+    FAddInModule->BeginShutdown();
 }
 
 HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY**) {
@@ -235,7 +254,7 @@ HRESULT STDMETHODCALLTYPE TqvrAddin::OnDisconnection(LONG RemoveMode, SAFEARRAY*
             FOnExcelWindowActivate = nullptr;
             FAddInModule.reset();
         });
-        FAddInModule->Disconnect(RemoveMode, !FDoNotRaiseShutdownEvents);
+        FAddInModule->Disconnect(RemoveMode, true);
         return S_OK;
     });
 }

@@ -107,13 +107,19 @@ protected:
     TExcelWorkbookActivateEvent FOnWorkbookActivate;
     TExcelSheetActivateEvent FOnSheetActivate;
     TExcelWindowActivateEvent FOnExcelWindowActivate;
-    bool FDoNotRaiseShutdownEvents = false;
 
 private:
     IUnknown* Identity() { return static_cast<IDTExtensibility2*>(this); }
+    // The dispatch interface's type information, read from the type library at its first use
+    // (not at creation: the type library's load would count against Excel's start).
+    HRESULT DispatchTypeInfo(ITypeInfo** info);
 
     TqvrFactory& factory_;
     const IqvrRibbonHost& ribbon_;
+    // Made once: every boundary names the class by it, and each ribbon callback would otherwise
+    // build it again.
+    const std::wstring progId_;
+    std::atomic<ITypeInfo*> typeInfo_{nullptr};
     std::atomic<LONG> refCount_{1};  // the creator's reference
 };
 

@@ -6,6 +6,7 @@
 // again once nothing of the server is in use: when DllCanUnloadNow answers S_OK, and after a
 // registration call that found nothing else alive (regsvr32 frees the DLL right after it).
 #include "com/error.h"
+#include "com/log.h"
 #include "server/comserver.h"
 #include "server/factory.h"
 #include "server/registration.h"
@@ -67,11 +68,17 @@ bool ReleaseServerIfUnused() noexcept {
 HRESULT UpdateRegistry(bool reg) noexcept {
     {
         qvr::ExclusiveLock lock(g_serverLock);
-        try {
-            Server().CountObject();
-        } catch (...) {
-            return E_FAIL;
-        }
+        // A server that cannot be made fails the registration; the administrator's record says why.
+        const HRESULT made = qvr::ComBoundary(
+            [] {
+                Server().CountObject();
+                return S_OK;
+            },
+            [reg](const qvr::EqvrError& error) {
+                qvr::LogBoundaryError(reg ? L"DllRegisterServer" : L"DllUnregisterServer", E_FAIL, error.Message());
+                return E_FAIL;
+            });
+        if (FAILED(made)) return made;
     }
     HRESULT hr = qvr::DllUpdateRegistry(reg);
     qvr::ExclusiveLock lock(g_serverLock);

@@ -222,6 +222,7 @@ bool LocalMachineKeyExists(const wchar_t* path) {
         TRegistry reg(HKEY_LOCAL_MACHINE, KEY_READ);
         return reg.KeyExists(path);
     } catch (...) {
+        RecordDroppedError(L"registration: Office's install root");
         return false;
     }
 }
@@ -544,6 +545,8 @@ void Registration::DisableAddIn() {
                 reg.CloseKey();
             }
         } catch (const std::exception&) {
+            // The caller gets the coded error; the trace keeps what caused it.
+            RecordDroppedError(L"unregister add-in controls");
             throw EqvrError(L"Can't unregister add-in controls.", kErrLegacyUnregister, ErrorKind::Ole);
         }
     });

@@ -8,6 +8,7 @@
 #include "office_host.h"
 #include "ribbon/markup.h"
 #include "support/test_support.h"
+#include "support/addin_facts.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ namespace {
 
 const std::wstring kTab = L"qvrRibbonTab3E8A51D7C2F04B69A1D5E78C20B4F913";
 const std::wstring kGroup = L"qvrRibbonGroup7D14E9A2B05C4F38962E1AC4D8F35B07";
-const std::wstring kButton = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+const std::wstring kButton = qvrtest::kAddInButtonId;
 const std::wstring kTip = L"Bestelling verwerken naar het VORTELIX platform";
 
 std::vector<unique_variant> Args(unique_variant a) {

@@ -7,6 +7,7 @@
 #include "ribbon_host.h"
 #include "support/test_support.h"
 #include "xlsx.h"
+#include "support/addin_facts.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +20,7 @@ namespace {
 
 const std::wstring kTab = L"qvrRibbonTab3E8A51D7C2F04B69A1D5E78C20B4F913";
 const std::wstring kGroup = L"qvrRibbonGroup7D14E9A2B05C4F38962E1AC4D8F35B07";
-const std::wstring kButton = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+const std::wstring kButton = qvrtest::kAddInButtonId;
 
 using qvrtest::ProgramFolder;
 

@@ -21,6 +21,7 @@
 #include "office_host.h"
 #include "ribbon/ribbon.h"
 #include "server/addin.h"
+#include "support/addin_facts.h"
 #include "support/recording_module.h"
 #include "support/test_support.h"
 
@@ -44,7 +45,7 @@ namespace xl = officesim::xl;
 
 namespace {
 
-const wchar_t kButtonId[] = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+constexpr const wchar_t* kButtonId = qvrtest::kAddInButtonId;
 const wchar_t kSourceName[] = L"Bestelling 2026-12.xlsx";
 const HRESULT kExcelError = static_cast<HRESULT>(0x800A03EC);
 

@@ -15,6 +15,7 @@
 #include "server/factory.h"
 #include "support/recording_module.h"
 #include "support/test_support.h"
+#include "support/addin_facts.h"
 
 #include <cstdio>
 #include <functional>
@@ -25,7 +26,7 @@ using qvr::unique_variant;
 
 namespace {
 
-const wchar_t kButton[] = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+constexpr const wchar_t* kButton = qvrtest::kAddInButtonId;
 constexpr int kPictures = 10000;
 
 double Now() {

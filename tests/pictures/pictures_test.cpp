@@ -6,6 +6,7 @@
 
 #include "picture.h"
 #include "ribbon/pictures.h"
+#include "support/addin_facts.h"
 
 #include <gtest/gtest.h>
 #include <objidl.h>
@@ -22,7 +23,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-const std::wstring kButton = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+const std::wstring kButton = qvrtest::kAddInButtonId;
 
 // The HIMETRIC length (0.01 mm) of a number of pixels at 96 pixels per inch.
 long Himetric(int pixels) { return MulDiv(pixels, 2540, 96); }

@@ -6,6 +6,7 @@
 #include "picture.h"
 #include "ribbon/pictures.h"
 #include "ribbon_host.h"
+#include "support/addin_facts.h"
 
 #include <gtest/gtest.h>
 #include <objidl.h>
@@ -19,7 +20,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-const std::wstring kButton = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+const std::wstring kButton = qvrtest::kAddInButtonId;
 
 // The .ico data the add-in writes for a made-up 48 x 48 picture in an image list.
 std::vector<uint8_t> AddInIco() {

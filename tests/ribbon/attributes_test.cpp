@@ -1,6 +1,7 @@
 // Element names and attribute lists of every control class: what Office gets as fixed values and
 // what it must ask for through callbacks.
 #include "ribbon_support.h"
+#include "support/addin_facts.h"
 
 #include <functional>
 #include <string>
@@ -62,7 +63,7 @@ TEST_P(AttributeLists, AreExactly) {
     EXPECT_EQ(c.attributes, Pairs(component->GetXmlAttributes(c.contextIndex)));
 }
 
-const std::wstring kButtonId = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+const std::wstring kButtonId = qvrtest::kAddInButtonId;
 
 INSTANTIATE_TEST_SUITE_P(
     Catalogue, AttributeLists,

@@ -4,6 +4,7 @@
 
 #include "addin/addin_module.h"
 #include "com/formdata.h"
+#include "support/addin_facts.h"
 
 #include <algorithm>
 
@@ -14,7 +15,7 @@ namespace {
 
 const std::wstring kTabId = L"qvrRibbonTab3E8A51D7C2F04B69A1D5E78C20B4F913";
 const std::wstring kGroupId = L"qvrRibbonGroup7D14E9A2B05C4F38962E1AC4D8F35B07";
-const std::wstring kButtonId = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+const std::wstring kButtonId = qvrtest::kAddInButtonId;
 const std::wstring kTip = L"Bestelling verwerken naar het VORTELIX platform";
 
 std::unique_ptr<vortelix::TAddInModule> LoadAddInModule() {

@@ -2,6 +2,7 @@
 // loaded by the Excel stand-in as Excel loads it, at the level the user's setting asks for.
 #include "excel_session.h"
 #include "support/test_support.h"
+#include "support/addin_facts.h"
 
 #include <gtest/gtest.h>
 #include <shlobj.h>
@@ -12,7 +13,7 @@
 namespace {
 
 const wchar_t kSettingsKey[] = L"Software\\VORTELIX\\Excel";
-const wchar_t kButtonId[] = L"qvrRibbonButtonA92C6E14F83B47D0B5E1094D7C26E8F3";
+constexpr const wchar_t* kButtonId = qvrtest::kAddInButtonId;
 
 std::wstring TraceFile() {
     wchar_t local[MAX_PATH] = {};
