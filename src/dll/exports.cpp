@@ -5,6 +5,7 @@
 // built on first use (DllGetClassObject, DllRegisterServer, DllUnregisterServer) and released
 // again once nothing of the server is in use: when DllCanUnloadNow answers S_OK, and after a
 // registration call that found nothing else alive (regsvr32 frees the DLL right after it).
+#include "addin/coclass.h"
 #include "com/error.h"
 #include "com/log.h"
 #include "server/comserver.h"
@@ -15,10 +16,6 @@
 
 #include <string>
 #include <utility>
-
-namespace vortelix {
-void RegisterAddInFactory(qvr::TComServer& server);
-}
 
 namespace {
 
