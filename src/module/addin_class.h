@@ -9,16 +9,12 @@
 
 namespace qvr {
 
-class TqvrFactory;
-
 class IqvrAddInClass {
 public:
     // "Library.Class", the first part being the type library's name.
     virtual std::wstring ProgID() const = 0;
     // The add-in key path of a host, absolute from the hive root.
     virtual std::wstring GetRegKey(TqvrOfficeHostApp index) const = 0;
-    // The factory that is this class (the module's published COMAddInClassFactory).
-    virtual TqvrFactory* Factory() noexcept = 0;
 
 protected:
     ~IqvrAddInClass() = default;

@@ -24,8 +24,6 @@
 
 namespace qvr {
 
-class TqvrAddin;
-class TqvrFactory;
 class TExcelApplication;
 class TqvrCustomEvents;
 class TqvrRibbonTab;
@@ -108,8 +106,10 @@ public:
     TqvrSendMessageEvent OnSendMessage;
 
     // ---- public read-only properties ----
-    TqvrAddin* COMAddInClassInstance() const { return FCOMAddInClassInstance; }
-    TqvrFactory* COMAddInClassFactory() const { return FAddInClass ? FAddInClass->Factory() : nullptr; }
+    // The object Office connected (the COM class's instance), and the class that made it: known
+    // to the module through Office's interface and the class's own interface only.
+    IDTExtensibility2* COMAddInClassInstance() const { return FCOMAddInClassInstance; }
+    IqvrAddInClass* COMAddInClassFactory() const { return FAddInClass; }
     // The class that connected or registers the module; nullptr before.
     IqvrAddInClass* AddInClass() const { return FAddInClass; }
     std::wstring RegistryKey() const;
@@ -201,7 +201,7 @@ public:
     // What the connection object hands over when Office connects it.
     struct TqvrConnectInfo {
         IDispatch* Application = nullptr;
-        TqvrAddin* ClassInstance = nullptr;
+        IDTExtensibility2* ClassInstance = nullptr;
         IqvrAddInClass* AddInClass = nullptr;
         const IqvrRibbonHost* RibbonHost = nullptr;
         TqvrHostStartMode HostStartMode = hsmUnknown;
@@ -245,7 +245,7 @@ public:
     // Set by registration before its events fire (a module made there has no connection), by
     // the ribbon layer as the markup is written and the ribbon loads, by the colour scheme
     // window, and by tests that stand in for those.
-    void SetConnection(TqvrAddin* instance, IqvrAddInClass* addInClass) {
+    void SetConnection(IDTExtensibility2* instance, IqvrAddInClass* addInClass) {
         FCOMAddInClassInstance = instance;
         FAddInClass = addInClass;
     }
@@ -296,7 +296,7 @@ private:
     bool FHandleShortcuts = false;
     uint32_t FStartFromScratch = 0;
     uint16_t FStartFromScratch2010 = 0;
-    TqvrAddin* FCOMAddInClassInstance = nullptr;
+    IDTExtensibility2* FCOMAddInClassInstance = nullptr;
     IqvrAddInClass* FAddInClass = nullptr;
     std::unique_ptr<TRegistry> FRegistry;
     unique_variant FHostApp;

@@ -53,7 +53,6 @@ public:
     const std::wstring& ClassName() const { return className_; }
     const std::wstring& Description() const { return description_; }
     std::wstring ProgID() const override;
-    TqvrFactory* Factory() noexcept override { return this; }
     const GUID& ErrorIID() const { return errorIID_; }
     ITypeInfo* ClassInfo() const { return classInfo_.Get(); }
     TqvrModuleClass ModuleClass() const { return FModuleClass; }

@@ -628,7 +628,7 @@ TEST_F(RunningInstances, AnInstalledHostWhoseProgIdDoesNotResolveFailsTheCall) {
 
 struct EventCall {
     int hostType;
-    qvr::TqvrFactory* factory;
+    qvr::IqvrAddInClass* factory;
     HKEY root;
     std::wstring openKey;
     bool sameModule;
@@ -650,7 +650,7 @@ TEST_F(Registration, AfterRegisterFiresPerHostWithHostFactoryAndOpenedRegistry) 
     for (size_t i = 0; i < 2; ++i) {
         int host = i == 0 ? 0 : 8;
         EXPECT_EQ(host, calls[i].hostType);
-        EXPECT_EQ(&qvrtest::Factory(), calls[i].factory);
+        EXPECT_EQ(static_cast<qvr::IqvrAddInClass*>(&qvrtest::Factory()), calls[i].factory);
         EXPECT_EQ(HKEY_CURRENT_USER, calls[i].root);
         EXPECT_EQ(AddInKey(host), calls[i].openKey);
         EXPECT_TRUE(calls[i].sameModule);
