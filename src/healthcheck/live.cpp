@@ -27,6 +27,24 @@ constexpr DISPID kConnect = 6;
 constexpr DISPID kObject = 7;
 // Excel waits this long after Quit before the check ends the process it started.
 constexpr DWORD kQuitWaitMs = 15000;
+// A busy Excel (still starting, or a dialog up) rejects calls from other processes; they are
+// tried again this often until the run's time is up.
+constexpr DWORD kRetryMs = 250;
+// When the run on this thread must be over (GetTickCount64); 0: no retries.
+thread_local ULONGLONG t_retryUntil = 0;
+
+bool Busy(HRESULT hr) { return hr == RPC_E_CALL_REJECTED || hr == RPC_E_SERVERCALL_RETRYLATER; }
+
+// Runs one call to Excel again while Excel rejects it as busy, within the run's time.
+template <typename Attempt>
+HRESULT WhileBusy(Attempt&& attempt) {
+    HRESULT hr = attempt();
+    while (Busy(hr) && GetTickCount64() + kRetryMs < t_retryUntil) {
+        Sleep(kRetryMs);
+        hr = attempt();
+    }
+    return hr;
+}
 
 std::wstring HrText(HRESULT hr) {
     wchar_t code[16];
@@ -185,7 +203,8 @@ HRESULT Call(IDispatch* object, DISPID id, WORD flags, VARIANT* args, UINT count
     }
     EXCEPINFO excep{};
     UINT argErr = 0;
-    HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &excep, &argErr);
+    HRESULT hr = WhileBusy(
+        [&] { return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &excep, &argErr); });
     if (hr == DISP_E_EXCEPTION) {
         if (excep.pfnDeferredFillIn) excep.pfnDeferredFillIn(&excep);
         if (description && excep.bstrDescription) *description = excep.bstrDescription;
@@ -205,7 +224,7 @@ HRESULT Get(IDispatch* object, DISPID id, VARTYPE type, Var& out) {
 
 HRESULT IdOf(IDispatch* object, const wchar_t* name, DISPID* id) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
-    return object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
+    return WhileBusy([&] { return object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id); });
 }
 
 HRESULT GetNamed(IDispatch* object, const wchar_t* name, VARTYPE type, Var& out) {
@@ -220,6 +239,7 @@ struct LiveRun {
     CLSID clsid{};
     std::wstring image;
     std::vector<DWORD> before;
+    ULONGLONG deadline = 0;  // GetTickCount64
     LiveFacts facts;
 };
 
@@ -287,6 +307,7 @@ DWORD WINAPI Work(void* parameter) {
     std::unique_ptr<std::shared_ptr<LiveRun>> handed(static_cast<std::shared_ptr<LiveRun>*>(parameter));
     const std::shared_ptr<LiveRun> run = *handed;
     LiveFacts& f = run->facts;
+    t_retryUntil = run->deadline;
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         f.stage = LiveFacts::Stage::StartFailed;
         f.startError = RPC_E_CHANGED_MODE;
@@ -477,15 +498,18 @@ Check RunLiveCheck(const LiveOptions& options, const std::vector<Check>& before)
     run->facts = f;
     const std::string since = UtcStamp();
     const ULONGLONG start = GetTickCount64();
+    const DWORD limitMs = options.timeoutSeconds * 1000;
+    run->deadline = start + limitMs;
     HANDLE thread = CreateThread(nullptr, 0, &Work, new std::shared_ptr<LiveRun>(run), 0, nullptr);
     if (!thread) {
         f.stage = LiveFacts::Stage::StartFailed;
         f.startError = HRESULT_FROM_WIN32(GetLastError());
         return LiveVerdict(f);
     }
-    const DWORD limitMs = options.timeoutSeconds * 1000;
     if (WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0) {
         f = run->facts;
+        // An Excel that was still busy when the time was up did not finish starting in time.
+        if (f.stage == LiveFacts::Stage::Finished && Busy(f.listError)) f.stage = LiveFacts::Stage::TimedOut;
         // Excel ends after Quit; one that stays is ended, being the one this check started.
         if (f.stage == LiveFacts::Stage::Finished) f.endedByForce = EndProcesses(f.started, kQuitWaitMs);
         else EndProcesses(f.started, 0);

@@ -604,6 +604,24 @@ TEST_F(LiveCheckTest, AStartPastTheTimeLimitFailsAndTheStartedExcelIsEnded) {
     EXPECT_TRUE(NoExcelLeft());
 }
 
+TEST_F(LiveCheckTest, ABusyExcelIsAskedAgainUntilItAnswersOrTheTimeIsUp) {
+    RegisterRealAddIn();
+    // Busy for 3 s after it handed out its object: every call is rejected meanwhile.
+    SetFault(L"BusyMs", 3000);
+    JsonReport r = Live();
+    EXPECT_EQ(r.status["live"], "OK") << r.detail["live"];
+    EXPECT_TRUE(NoExcelLeft());
+
+    // Busy for good: the time limit ends the run, and the Excel started for it.
+    SetFault(L"BusyMs", 600000);
+    double seconds = 0;
+    r = Live(L"--live --live-timeout 5", &seconds);
+    EXPECT_EQ(r.status["live"], "FAIL");
+    EXPECT_TRUE(Has(r.detail["live"], "did not finish starting and answering within 5 s")) << r.detail["live"];
+    EXPECT_LT(seconds, 30.0);
+    EXPECT_TRUE(NoExcelLeft());
+}
+
 TEST_F(LiveCheckTest, ARunningExcelIsLeftAloneAndOnlyTheCheckOwnExcelQuits) {
     RegisterRealAddIn();
     // The user's Excel, started as a user starts it.

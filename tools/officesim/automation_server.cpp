@@ -26,21 +26,41 @@ DWORD Fault(const wchar_t* name) {
     return value;
 }
 
+// Excel busy: for a while after it handed out its application object, every call from another
+// process is rejected (RPC_E_CALL_REJECTED at the caller), as Excel does while it is still
+// starting or a dialog is up. Callers are expected to try again.
+class BusyFilter final : public SimObject<IMessageFilter> {
+public:
+    explicit BusyFilter(DWORD busyMs) : busyMs_(busyMs) {}
+    void Start() { busyUntil_ = GetTickCount64() + busyMs_; }
+    DWORD STDMETHODCALLTYPE HandleInComingCall(DWORD, HTASK, DWORD, LPINTERFACEINFO) override {
+        return busyUntil_ && GetTickCount64() < busyUntil_ ? SERVERCALL_REJECTED : SERVERCALL_ISHANDLED;
+    }
+    DWORD STDMETHODCALLTYPE RetryRejectedCall(HTASK, DWORD, DWORD) override { return static_cast<DWORD>(-1); }
+    DWORD STDMETHODCALLTYPE MessagePending(HTASK, DWORD, DWORD) override { return PENDINGMSG_WAITDEFPROCESS; }
+
+private:
+    DWORD busyMs_;
+    ULONGLONG busyUntil_ = 0;
+};
+
 // Excel's class object: hands out the one application of this process, as Excel started for
 // automation does (registered for a single use, so the next client starts another Excel).
 class ApplicationClassObject final : public SimObject<IClassFactory> {
 public:
-    explicit ApplicationClassObject(ExcelApplicationSim& app) : app_(&app) {}
+    ApplicationClassObject(ExcelApplicationSim& app, BusyFilter* busy) : app_(&app), busy_(busy) {}
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         if (outer) return CLASS_E_NOAGGREGATION;
+        if (busy_) busy_->Start();
         return app_->QueryInterface(riid, ppv);
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
 private:
     ExcelApplicationSim* app_;
+    BusyFilter* busy_;
 };
 
 bool SetText(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
@@ -103,7 +123,15 @@ int RunExcelProcess(const std::wstring& version, bool embedding) {
 
     ExcelApplicationSim& app = session.App();
     app.onQuit = [] { PostQuitMessage(0); };
-    Microsoft::WRL::ComPtr<IClassFactory> classObject = SimObject<IClassFactory>::Make<ApplicationClassObject>(app);
+    Microsoft::WRL::ComPtr<BusyFilter> busy;
+    Microsoft::WRL::ComPtr<IMessageFilter> previousFilter;
+    if (const DWORD busyMs = Fault(L"BusyMs")) {
+        busy = SimObject<IMessageFilter>::Make<BusyFilter>(busyMs);
+        CoRegisterMessageFilter(busy.Get(), previousFilter.GetAddressOf());
+        Say(L"Excel stays busy for " + std::to_wstring(busyMs) + L" ms after it hands out its object (BusyMs)");
+    }
+    Microsoft::WRL::ComPtr<IClassFactory> classObject =
+        SimObject<IClassFactory>::Make<ApplicationClassObject>(app, busy.Get());
     DWORD cookie = 0;
     if (embedding) {
         const HRESULT hr = CoRegisterClassObject(xl::CLSID_Application, classObject.Get(), CLSCTX_LOCAL_SERVER,
@@ -127,6 +155,7 @@ int RunExcelProcess(const std::wstring& version, bool embedding) {
     }
     KillTimer(nullptr, orphan);
     if (cookie) CoRevokeClassObject(cookie);
+    if (busy) CoRegisterMessageFilter(previousFilter.Get(), nullptr);
     app.RevokeRunning();
     app.onQuit = nullptr;
     Say(L"Excel quits");

@@ -8,6 +8,8 @@
 //                      caller's time limit)
 //   RefuseAddInObject  1: Office refuses the add-in's Object (COMAddIn.Object cannot be set)
 //   NoRibbon           1: Excel does not ask the add-in for its ribbon
+//   BusyMs             for this long after it handed out its application object, Excel rejects
+//                      every call from another process (RPC_E_CALL_REJECTED), as a busy Excel does
 #pragma once
 
 #include <string>
