@@ -1,5 +1,7 @@
 #include "com/error.h"
 
+#include "com/numbers.h"
+
 #include <wrl/client.h>
 
 #include <new>
@@ -73,8 +75,17 @@ void RaiseOleError(HRESULT code, std::wstring message) { throw EqvrError(std::mo
 
 void RaiseSilentAbort() { throw EqvrError(L"Operation aborted", kSilentAbortResult, ErrorKind::Abort); }
 
-void ThrowIfFailed(HRESULT hr) {
-    if (FAILED(hr)) RaiseOleError(hr, SysErrorMessage(hr));
+void ThrowIfFailed(HRESULT hr, const char* file, int line) {
+    if (FAILED(hr)) throw EqvrError(SysErrorMessage(hr), hr, ErrorKind::Ole).At(file, line);
+}
+
+std::wstring EqvrError::Where() const {
+    std::wstring where;
+    if (!file_) return where;
+    for (const char* c = file_; *c; ++c) where += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    where += L':';
+    AppendUnsigned(where, static_cast<unsigned>(line_));
+    return where;
 }
 
 EqvrError CurrentError() noexcept {
@@ -101,7 +112,8 @@ HRESULT EqvrError::Result() const noexcept {
 void RecordDroppedError(std::wstring_view where) noexcept {
     try {
         const EqvrError error = CurrentError();
-        LogDroppedError(where, HResultHex(error.Result()), error.Message());
+        const std::wstring site = error.Where();
+        LogDroppedError(where, HResultHex(error.Result()), site.empty() ? error.Message() : error.Message() + L" (at " + site + L")");
     } catch (...) {
     }
 }

@@ -1,6 +1,7 @@
 // The framework's one error type and the single place where errors cross a COM boundary.
 #pragma once
 
+#include "com/handles.h"
 #include "com/log.h"
 
 #include <windows.h>
@@ -58,6 +59,14 @@ public:
     ErrorKind Kind() const noexcept { return kind_; }
     DWORD HelpContext() const noexcept { return helpContext_; }
     const char* what() const noexcept override { return narrow_.c_str(); }
+    // Where in the source the error was raised ("src/module/excel_app.cpp:120"), for the
+    // administrator's record; empty when it is not known.
+    std::wstring Where() const;
+    EqvrError& At(const char* file, int line) noexcept {
+        file_ = file;
+        line_ = line;
+        return *this;
+    }
 
 private:
     std::wstring message_;
@@ -65,6 +74,8 @@ private:
     HRESULT code_;
     ErrorKind kind_;
     DWORD helpContext_;
+    const char* file_ = nullptr;  // a string literal of the compiler's: it lives as long as the DLL
+    int line_ = 0;
 };
 
 // Sprintf-like formatting with the framework's message templates: each %s or %d takes the next
@@ -76,8 +87,7 @@ std::wstring SysErrorMessage(HRESULT hr);
 
 [[noreturn]] void RaiseOleError(HRESULT code, std::wstring message);
 [[noreturn]] void RaiseSilentAbort();
-// A failing HRESULT becomes an OLE error carrying that code.
-void ThrowIfFailed(HRESULT hr);
+// ThrowIfFailed(hr): declared with the handle owners (com/handles.h), which use it.
 
 // The error currently being handled as the framework sees it: any exception is turned into an
 // EqvrError (unknown ones become kind Other). Call only inside a catch block.
@@ -125,7 +135,7 @@ template <typename Body>
 HRESULT ComBoundary(REFGUID iid, std::wstring_view source, std::wstring_view operation, Body&& body) noexcept {
     return ComBoundary(std::forward<Body>(body), [&](const EqvrError& error) {
         const HRESULT hr = PublishError(error, iid, source);
-        LogBoundaryError(operation, hr, error.Message());
+        LogBoundaryError(operation, hr, error.Message(), error.Where());
         return hr;
     });
 }

@@ -90,7 +90,9 @@ public:
     std::wstring str() const { return get() ? std::wstring(get(), SysStringLen(get())) : std::wstring(); }
 };
 
-void ThrowIfFailed(HRESULT hr);  // com/error.h
+// A failing HRESULT becomes an OLE error (com/error.h) carrying that code and the place of the
+// call (file relative to the source tree, and line), which the trace records with the error.
+void ThrowIfFailed(HRESULT hr, const char* file = __builtin_FILE(), int line = __builtin_LINE());
 
 // A VARIANT that clears itself. It moves; a copy is asked for by name (Copy), because copying a
 // VARIANT allocates and can fail.

@@ -335,12 +335,14 @@ void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept {
     }
 }
 
-void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message) noexcept {
+void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message, std::wstring_view where) noexcept {
     RememberError(operation, message, hr);
     if (!LevelAtLeast(LogLevel::Errors)) return;
     try {
         const std::wstring code = HResultHex(hr);
-        WriteTrace(L"ERROR", L"com", std::wstring(operation) + L" failed with " + code + L": " + std::wstring(message));
+        std::wstring record = std::wstring(operation) + L" failed with " + code + L": " + std::wstring(message);
+        if (!where.empty()) record += L" (at " + std::wstring(where) + L")";
+        WriteTrace(L"ERROR", L"com", record);
         Report({EVENTLOG_ERROR_TYPE, kEventBoundaryError, {std::wstring(operation), code, std::wstring(message)}});
     } catch (...) {
     }

@@ -58,7 +58,9 @@ inline constexpr int kTraceFilesKept = 5;  // the current file and four older on
 // Records. Errors (level 1 and up) go to both the event log and the trace file; hand-offs (level 2
 // and up) too; verbose records (level 3) to the trace file only.
 void LogErrorShown(std::wstring_view area, std::wstring_view text) noexcept;
-void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message) noexcept;
+// `where`: the place in the source the error was raised, for the trace record only.
+void LogBoundaryError(std::wstring_view operation, HRESULT hr, std::wstring_view message,
+                      std::wstring_view where = {}) noexcept;
 void LogHandOff(std::wstring_view workbook, std::wstring_view copy, std::wstring_view uploader,
                 std::wstring_view source) noexcept;
 void LogVerbose(std::wstring_view area, std::wstring_view message) noexcept;

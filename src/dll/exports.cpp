@@ -112,7 +112,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid
         source.erase(0, source.find_last_of(L"\\/") + 1);
         const qvr::EqvrError error = qvr::CurrentError();
         const HRESULT hr = qvr::PublishError(error, IID_IClassFactory, source);
-        qvr::LogBoundaryError(L"DllGetClassObject", hr, error.Message());
+        qvr::LogBoundaryError(L"DllGetClassObject", hr, error.Message(), error.Where());
         return hr;
     }
     qvr::TqvrFactory* factory = server->FindFactory(rclsid);

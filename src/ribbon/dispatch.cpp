@@ -397,7 +397,7 @@ HRESULT RibbonInvoke(const TqvrRibbonDispatchTarget& target, DISPID id, WORD fla
         // DISP_E_EXCEPTION; the same is published as error information for callers that look there.
         const EqvrError error = CurrentError();
         const HRESULT code = PublishError(error, target.errorIID, target.errorSource);
-        LogBoundaryError(CallbackDescription(id, params), code, error.Message());
+        LogBoundaryError(CallbackDescription(id, params), code, error.Message(), error.Where());
         if (timer) timer->SetResult(L"DISP_E_EXCEPTION " + HResultHex(code));
         if (excep) {
             *excep = {};

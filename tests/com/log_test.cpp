@@ -187,6 +187,28 @@ TEST_F(Log, AnErrorDroppedWhereNothingMayEscapeGoesToTheTraceOnly) {
     }
 }
 
+TEST_F(Log, AFailedCallIsRecordedWithThePlaceItWasMadeFrom) {
+    SetLevel(HKEY_CURRENT_USER, 1);
+    int line = 0;
+    const HRESULT hr = qvr::ComBoundary(IID_IUnknown, L"test", L"Probe", [&] {
+        line = __LINE__ + 1;
+        qvr::ThrowIfFailed(E_ACCESSDENIED);
+        return S_OK;
+    });
+    EXPECT_EQ(E_ACCESSDENIED, hr);
+    try {
+        throw qvr::EqvrError(L"No place known.");
+    } catch (...) {
+        qvr::RecordDroppedError(L"probe");
+    }
+    const std::vector<std::string> lines = Lines(Trace());
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(" ERROR com Probe failed with 0x80070005: ")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find("(at tests/com/log_test.cpp:" + std::to_string(line) + ")")) << lines[0];
+    EXPECT_EQ(std::string::npos, lines[1].find("(at ")) << "an error raised without a place names none: " << lines[1];
+    EXPECT_EQ(L"", qvr::EqvrError(L"x").Where());
+}
+
 TEST_F(Log, TraceLinesCarryTimeProcessLevelAreaAndOneLineOfUtf8) {
     qvr::LogErrorShown(L"hand-off", L"Kan de werkmap niet maken.\r\nHet origineel is bewaard: geïnstalleerd");
     qvr::LogBoundaryError(L"GetCustomUI", E_OUTOFMEMORY, L"no memory");
