@@ -500,12 +500,15 @@ Check RunLiveCheck(const LiveOptions& options, const std::vector<Check>& before)
     const ULONGLONG start = GetTickCount64();
     const DWORD limitMs = options.timeoutSeconds * 1000;
     run->deadline = start + limitMs;
-    HANDLE thread = CreateThread(nullptr, 0, &Work, new std::shared_ptr<LiveRun>(run), 0, nullptr);
+    // The thread takes over its share of the run once it started.
+    auto handed = std::make_unique<std::shared_ptr<LiveRun>>(run);
+    HANDLE thread = CreateThread(nullptr, 0, &Work, handed.get(), 0, nullptr);
     if (!thread) {
         f.stage = LiveFacts::Stage::StartFailed;
         f.startError = HRESULT_FROM_WIN32(GetLastError());
         return LiveVerdict(f);
     }
+    handed.release();
     if (WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0) {
         f = run->facts;
         // An Excel that was still busy when the time was up did not finish starting in time.
